@@ -1,0 +1,31 @@
+# Sourced by run.sh and test.sh: installs the Debian 12 packages that are missing.
+# Only calls apt-get when something is missing, so a prepared machine starts at once.
+
+CAPRELLO_BUILD_PACKAGES=(
+    cmake g++ make
+    qt6-base-dev qt6-declarative-dev qt6-multimedia-dev qt6-declarative-dev-tools
+    qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
+    qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
+    qml6-module-qtmultimedia libpulse-dev
+    ffmpeg
+)
+CAPRELLO_RUN_PACKAGES=(xvfb)
+CAPRELLO_TEST_PACKAGES=(
+    qml6-module-qttest
+    xvfb xauth pulseaudio pulseaudio-utils sox libsox-fmt-pulse
+    xdotool python3-xlib imagemagick
+    g++-mingw-w64-x86-64 wine64 wine
+)
+
+caprello_install() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test headless: unit tests,
+# real recordings with FFmpeg on a private X and PulseAudio server, the window
+# smoke test, and the Windows thread code under Wine.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${CAPRELLO_BUILD_DIR:-$root/build}
+
+source "$root/scripts/deps.sh"
+caprello_install "${CAPRELLO_BUILD_PACKAGES[@]}" "${CAPRELLO_TEST_PACKAGES[@]}"
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug
+cmake --build "$build" -j"$(nproc)"
+
+source "$root/scripts/virtual-desktop.sh"
+trap caprello_desktop_stop EXIT
+caprello_desktop_start
+
+status=0
+CAPRELLO_E2E_REQUIRED=1 ctest --test-dir "$build" --output-on-failure -j1 || status=1
+"$root/scripts/test-windows-threads.sh" "$build/win-threads" || status=1
+exit $status

@@ -1,0 +1,49 @@
+# Sourced: starts a private X server and PulseAudio server for tests and screenshots,
+# and stops them again. Call caprello_desktop_start, and caprello_desktop_stop on exit.
+#
+# Sound set-up: sink "speakers" (its monitor "speakers.monitor" is the system sound)
+# plays a 1000 Hz tone; source "mic" is a 440 Hz sine and the default input.
+
+caprello_desktop_start() {
+    CAPRELLO_DESKTOP_TMP=$(mktemp -d)
+
+    # -displayfd picks a free display number: never assume :99 is free.
+    Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$CAPRELLO_DESKTOP_TMP/display" \
+        >"$CAPRELLO_DESKTOP_TMP/xvfb.log" 2>&1 &
+    CAPRELLO_XVFB_PID=$!
+    local i
+    for i in $(seq 100); do
+        [ -s "$CAPRELLO_DESKTOP_TMP/display" ] && break
+        sleep 0.1
+    done
+    [ -s "$CAPRELLO_DESKTOP_TMP/display" ] || { echo "Xvfb did not start" >&2; cat "$CAPRELLO_DESKTOP_TMP/xvfb.log" >&2; return 1; }
+    export DISPLAY=":$(cat "$CAPRELLO_DESKTOP_TMP/display")"
+
+    # PulseAudio as root needs a runtime folder of its own.
+    export XDG_RUNTIME_DIR="$CAPRELLO_DESKTOP_TMP/runtime"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    unset PULSE_SERVER
+    pulseaudio --daemonize=yes --exit-idle-time=-1 --disallow-exit \
+        >"$CAPRELLO_DESKTOP_TMP/pulse.log" 2>&1 || { cat "$CAPRELLO_DESKTOP_TMP/pulse.log" >&2; return 1; }
+    for i in $(seq 50); do
+        pactl info >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    pactl load-module module-null-sink sink_name=speakers sink_properties=device.description=Speakers >/dev/null
+    pactl load-module module-sine-source source_name=mic frequency=440 >/dev/null
+    pactl set-default-sink speakers
+    pactl set-default-source mic
+    # Something playing on the system.
+    sox -q -n -t pulseaudio speakers synth 36000 sine 1000 vol 0.5 >/dev/null 2>&1 &
+    CAPRELLO_TONE_PID=$!
+    echo "Virtual desktop: DISPLAY=$DISPLAY, PulseAudio in $XDG_RUNTIME_DIR"
+}
+
+caprello_desktop_stop() {
+    [ -n "${CAPRELLO_TONE_PID:-}" ] && kill "$CAPRELLO_TONE_PID" 2>/dev/null
+    [ -n "${XDG_RUNTIME_DIR:-}" ] && pulseaudio --kill >/dev/null 2>&1
+    [ -n "${CAPRELLO_XVFB_PID:-}" ] && kill "$CAPRELLO_XVFB_PID" 2>/dev/null && wait "$CAPRELLO_XVFB_PID" 2>/dev/null
+    [ -n "${CAPRELLO_DESKTOP_TMP:-}" ] && rm -rf "$CAPRELLO_DESKTOP_TMP"
+    CAPRELLO_TONE_PID= CAPRELLO_XVFB_PID= CAPRELLO_DESKTOP_TMP=
+    return 0
+}

@@ -1,0 +1,39 @@
+// The small per-OS layer: which capture inputs FFmpeg gets, and how a running
+// FFmpeg is frozen and thawed. One header, one source file per OS (chosen in CMake).
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+class QProcess;
+
+namespace Platform {
+
+// Which FFmpeg inputs grab the screen and the sound on this OS.
+enum class CaptureBackend {
+    GdiDirectShow,  // Windows: -f gdigrab -i desktop, -f dshow -i audio=<description>
+    X11Pulse,       // Linux:   -f x11grab -i $DISPLAY, -f pulse -i <source name>
+};
+
+// The backend of this build, or nothing where the OS has neither.
+std::optional<CaptureBackend> captureBackend();
+
+// The X11 display FFmpeg grabs (only meaningful for X11Pulse).
+QString screenName();
+
+// Shown in the pause and resume log lines, e.g. "Windows API".
+QString suspendMechanism();
+
+// Freezes every thread of the process. Suspensions count: a process suspended
+// twice runs again only after two resumes.
+void suspendProcess(QProcess *process);
+
+// Removes one suspension; a resume with no suspension before it changes nothing.
+void resumeProcess(QProcess *process);
+
+// Lets a suspended process run again however many suspensions it holds, so
+// that it can read the stop command.
+void releaseProcess(QProcess *process);
+
+} // namespace Platform

@@ -1,0 +1,26 @@
+// Fallback for an OS with neither gdigrab/DirectShow nor X11/PulseAudio:
+// recording is refused with a clear message instead of running a broken command.
+#include "platform.h"
+
+namespace Platform {
+
+std::optional<CaptureBackend> captureBackend()
+{
+    return std::nullopt;
+}
+
+QString screenName()
+{
+    return {};
+}
+
+QString suspendMechanism()
+{
+    return QStringLiteral("unsupported");
+}
+
+void suspendProcess(QProcess *) {}
+void resumeProcess(QProcess *) {}
+void releaseProcess(QProcess *) {}
+
+} // namespace Platform

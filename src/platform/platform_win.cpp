@@ -1,0 +1,40 @@
+// Windows: gdigrab and DirectShow inputs; pause by suspending every thread of
+// the process through kernel32 (see win_threads.c).
+#include "platform.h"
+#include "win_threads.h"
+
+#include <QProcess>
+
+namespace Platform {
+
+std::optional<CaptureBackend> captureBackend()
+{
+    return CaptureBackend::GdiDirectShow;
+}
+
+QString screenName()
+{
+    return QStringLiteral("desktop");
+}
+
+QString suspendMechanism()
+{
+    return QStringLiteral("Windows API");
+}
+
+void suspendProcess(QProcess *process)
+{
+    win_suspend_process_threads(static_cast<unsigned long>(process->processId()));
+}
+
+void resumeProcess(QProcess *process)
+{
+    win_resume_process_threads(static_cast<unsigned long>(process->processId()));
+}
+
+void releaseProcess(QProcess *process)
+{
+    win_release_process_threads(static_cast<unsigned long>(process->processId()));
+}
+
+} // namespace Platform

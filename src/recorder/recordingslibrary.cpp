@@ -1,0 +1,62 @@
+// The recordings folder and what the window lists of it.
+#include "screenrecorder.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QVariantMap>
+
+QString ScreenRecorder::saveDirectoryPath()
+{
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)
+            + QStringLiteral("/ScreenRecordings");
+    QDir dir(path);
+    if (!dir.exists())
+        dir.mkpath(QStringLiteral("."));
+    return path;
+}
+
+QString ScreenRecorder::formatFileSize(qint64 bytes)
+{
+    if (bytes < 1024)
+        return QString::number(bytes) + QStringLiteral(" B");
+    if (bytes < 1048576)
+        return QString::number(double(bytes) * (1.0 / 1024), 'f', 1) + QStringLiteral(" KB");
+    if (bytes < 1073741824)
+        return QString::number(double(bytes) * (1.0 / 1048576), 'f', 2) + QStringLiteral(" MB");
+    return QString::number(double(bytes) * (1.0 / 1073741824), 'f', 2) + QStringLiteral(" GB");
+}
+
+void ScreenRecorder::refreshFileList()
+{
+    m_fileList.clear();
+    QDir dir(saveDirectoryPath());
+    dir.setNameFilters({QStringLiteral("*.mp4"), QStringLiteral("*.mp3")});
+    const QFileInfoList files = dir.entryInfoList(QDir::Files, QDir::Time);
+    for (const QFileInfo &info : files) {
+        QVariantMap entry;
+        entry.insert(QStringLiteral("name"), info.fileName());
+        entry.insert(QStringLiteral("size"), formatFileSize(info.size()));
+        entry.insert(QStringLiteral("createTime"),
+                     info.fileTime(QFileDevice::FileBirthTime).toString(QStringLiteral("yyyy-MM-dd HH-mm-ss")));
+        entry.insert(QStringLiteral("duration"), QStringLiteral("Recorded"));
+        m_fileList.append(entry);
+    }
+    emit fileListChanged();
+}
+
+void ScreenRecorder::openSaveDirectory()
+{
+    const QString path = saveDirectoryPath();
+    const QString nativePath = QDir::toNativeSeparators(path);
+    qDebug() << "Attempting to open folder:" << nativePath;
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        return;
+    qWarning() << "Failed to open folder! Trying fallback method...";
+    QProcess::startDetached(QStringLiteral("explorer.exe"), {nativePath}, QString());
+}

@@ -1,0 +1,75 @@
+// The one object the window drives: recording state, gains, the recordings list,
+// and the worker thread in which FFmpeg is run and supervised.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+
+class QThread;
+class RecorderWorker;
+
+class ScreenRecorder : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QVariantList fileList READ fileList NOTIFY fileListChanged FINAL)
+    Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged FINAL)
+    Q_PROPERTY(bool isPaused READ isPaused NOTIFY isPausedChanged FINAL)
+    Q_PROPERTY(double micVolume READ micVolume WRITE setMicVolume NOTIFY micVolumeChanged FINAL)
+    Q_PROPERTY(double speakerVolume READ speakerVolume WRITE setSpeakerVolume NOTIFY speakerVolumeChanged FINAL)
+
+public:
+    explicit ScreenRecorder(QObject *parent = nullptr);
+    ~ScreenRecorder() override;
+
+    QVariantList fileList() const { return m_fileList; }
+    bool isRecording() const { return m_isRecording; }
+    bool isPaused() const { return m_isPaused; }
+    double micVolume() const { return m_micVolume; }
+    double speakerVolume() const { return m_speakerVolume; }
+
+    void setMicVolume(double volume);
+    void setSpeakerVolume(double volume);
+
+    // The recordings folder, "ScreenRecordings" on the desktop; created when missing.
+    static QString saveDirectoryPath();
+    static QString formatFileSize(qint64 bytes);
+    void refreshFileList();
+
+    Q_INVOKABLE void openSaveDirectory();
+
+signals:
+    void fileListChanged();
+    void isRecordingChanged();
+    void isPausedChanged();
+    void micVolumeChanged();
+    void speakerVolumeChanged();
+    void stopWorkerRecording();
+    void pauseWorkerRecording();
+    void resumeWorkerRecording();
+    void startWorkerRecording(const QString &fileName, const QString &micDevice,
+                              const QString &speakerDevice, double micVolume, double speakerVolume,
+                              const QString &mode, int x, int y, int w, int h);
+
+public slots:
+    void stopRecording();
+    void pauseRecording();
+    void resumeRecording();
+    void onRecordingStarted();
+    void onRecordingFinished();
+    void onError(const QString &error);
+
+private:
+    void setIsRecording(bool recording);
+    void setIsPaused(bool paused);
+
+    QVariantList m_fileList;
+    bool m_isRecording = false;
+    bool m_isPaused = false;
+    double m_micVolume = 1.0;
+    double m_speakerVolume = 1.0;
+    QThread *m_workerThread = nullptr;
+    RecorderWorker *m_worker = nullptr;
+    QString m_micDevice;
+    QString m_speakerDevice;
+};

@@ -1,0 +1,150 @@
+#include "recorderworker.h"
+
+#include "ffmpegcommand.h"
+#include "platform/platform.h"
+
+#include <QDebug>
+#include <QMetaType>
+
+namespace {
+constexpr int kStartTimeoutMs = 5000;
+constexpr int kStopTimeoutMs = 5000;
+}
+
+RecorderWorker::RecorderWorker(QObject *parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<QProcess::ExitStatus>("QProcess::ExitStatus");
+}
+
+RecorderWorker::~RecorderWorker()
+{
+    if (!m_process)
+        return;
+    // The worker thread's event loop is gone and the controller is being torn
+    // down: finish the file, but report nothing to anyone.
+    QProcess *proc = m_process;
+    m_process = nullptr;
+    proc->disconnect(this);
+    if (!sendStopCommand(proc))
+        proc->waitForFinished(1000); // reap the killed process before it is destroyed
+}
+
+void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
+                              const QString &speakerDevice, double micVolume,
+                              double speakerVolume, const QString &mode,
+                              int x, int y, int w, int h)
+{
+    if (m_process) {
+        emit errorOccurred(QStringLiteral("A recording process is already running."));
+        return;
+    }
+    const std::optional<Platform::CaptureBackend> backend = Platform::captureBackend();
+    if (!backend) {
+        emit errorOccurred(QStringLiteral(
+                "Recording is not supported on this platform: it needs Windows "
+                "(gdigrab, DirectShow) or Linux (X11, PulseAudio)."));
+        return;
+    }
+
+    m_process = new QProcess(this);
+
+    const QString program = QStringLiteral("ffmpeg");
+    const QStringList args = FfmpegCommand::arguments(
+            {fileName, micDevice, speakerDevice, micVolume, speakerVolume, mode, x, y, w, h},
+            *backend, Platform::screenName());
+
+    qDebug() << "Starting FFMPEG (" << mode << ") with command:";
+    qDebug() << program << args.join(QLatin1Char(' '));
+
+    connect(m_process, &QProcess::readyReadStandardError, this, &RecorderWorker::onFFMPEGReadyReadError);
+    connect(m_process, &QProcess::finished, this, &RecorderWorker::onFFMPEGFinished);
+
+    m_process->start(program, args, QIODevice::ReadWrite);
+    if (!m_process->waitForStarted(kStartTimeoutMs)) {
+        emit errorOccurred(QStringLiteral("ffmpeg.exe process failed to start."));
+        // Not deferred: a process that was merely slow to start ends with it,
+        // and nothing of it may reach the end handling.
+        QProcess *proc = m_process;
+        m_process = nullptr;
+        proc->disconnect(this);
+        delete proc;
+        return;
+    }
+    emit recordingStarted();
+}
+
+bool RecorderWorker::sendStopCommand(QProcess *proc)
+{
+    // A suspended FFmpeg cannot read "q": it would be killed and leave a file
+    // without an index. Let it run first.
+    Platform::releaseProcess(proc);
+    qDebug() << "Sending 'q' to FFMPEG to stop gracefully...";
+    proc->write("q\n");
+    if (proc->waitForFinished(kStopTimeoutMs))
+        return true;
+    qDebug() << "FFMPEG did not stop, killing process.";
+    proc->kill();
+    return false;
+}
+
+void RecorderWorker::doStop()
+{
+    if (!m_process)
+        return;
+    // The end handler may run inside the wait and release m_process, hence the copy.
+    sendStopCommand(m_process);
+}
+
+void RecorderWorker::doPause()
+{
+    if (!m_process || m_process->state() != QProcess::Running)
+        return;
+    qDebug().noquote() << QStringLiteral("--- PAUSING (%1) ---").arg(Platform::suspendMechanism());
+    Platform::suspendProcess(m_process);
+}
+
+void RecorderWorker::doResume()
+{
+    if (!m_process)
+        return;
+    qDebug().noquote() << QStringLiteral("--- RESUMING (%1) ---").arg(Platform::suspendMechanism());
+    Platform::resumeProcess(m_process);
+}
+
+void RecorderWorker::onFFMPEGReadyReadError()
+{
+    auto *proc = qobject_cast<QProcess *>(sender());
+    if (!proc)
+        return;
+    const QString text = QString::fromLocal8Bit(proc->readAllStandardError());
+    if (text.isEmpty())
+        return;
+    qDebug() << "[ffmpeg]:" << text;
+
+    static const QLatin1String phrases[] = {
+        QLatin1String("Unknown error"),
+        QLatin1String("failed"),
+        QLatin1String("Cannot find a part of the path"),
+    };
+    for (const QLatin1String &phrase : phrases) {
+        if (text.contains(phrase)) {
+            emit errorOccurred(text);
+            break;
+        }
+    }
+}
+
+void RecorderWorker::onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    qDebug() << "FFMPEG process finished.";
+    if (exitStatus == QProcess::CrashExit || exitCode != 0)
+        emit errorOccurred(QStringLiteral("FFMPEG crashed or exited with code %1").arg(exitCode));
+    else
+        emit recordingFinished();
+
+    if (m_process) {
+        m_process->deleteLater();
+        m_process = nullptr;
+    }
+}

@@ -1,0 +1,41 @@
+// Runs and supervises one FFmpeg process at a time. Lives in the controller's
+// worker thread; every request arrives as a queued slot call, every report
+// leaves as a signal.
+#pragma once
+
+#include <QObject>
+#include <QProcess>
+#include <QString>
+
+class RecorderWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RecorderWorker(QObject *parent = nullptr);
+    ~RecorderWorker() override;
+
+signals:
+    void recordingStarted();
+    void recordingFinished();
+    void errorOccurred(QString error);
+
+public slots:
+    void doRecord(const QString &fileName, const QString &micDevice, const QString &speakerDevice,
+                  double micVolume, double speakerVolume, const QString &mode,
+                  int x, int y, int w, int h);
+    void doStop();
+    void doPause();
+    void doResume();
+
+private slots:
+    void onFFMPEGReadyReadError();
+    void onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitStatus);
+
+private:
+    // Writes "q", waits, kills on time-out; returns true when the process ended in time.
+    bool sendStopCommand(QProcess *proc);
+
+    // The FFmpeg of the current recording; null while the worker is free.
+    QProcess *m_process = nullptr;
+};
