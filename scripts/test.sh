@@ -17,6 +17,6 @@ trap caprello_desktop_stop EXIT
 caprello_desktop_start
 
 status=0
-CAPRELLO_E2E_REQUIRED=1 ctest --test-dir "$build" --output-on-failure -j1 || status=1
 "$root/scripts/test-windows-threads.sh" "$build/win-threads" || status=1
+CAPRELLO_E2E_REQUIRED=1 ctest --test-dir "$build" --output-on-failure -j1 || status=1
 exit $status
