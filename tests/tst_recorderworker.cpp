@@ -60,7 +60,6 @@ void TestRecorderWorker::init()
     configureFake("quit-on-q");
     qputenv("FAKE_FFMPEG_ARGS", QFile::encodeName(path("args")));
     qputenv("FAKE_FFMPEG_PID", QFile::encodeName(path("pid")));
-    qputenv("FAKE_FFMPEG_OUTPUT", QFile::encodeName(path("out.mp4")));
 }
 
 void TestRecorderWorker::cleanup()

@@ -2,6 +2,7 @@
 // FFmpeg is frozen and thawed. One header, one source file per OS (chosen in CMake).
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -9,6 +10,33 @@
 class QProcess;
 
 namespace Platform {
+
+// One audio input as the platform lists it.
+struct AudioInput {
+    QString description;            // human-readable; what the log shows
+    QString name;                   // what FFmpeg opens: the description on Windows, the source name on Linux
+    bool isDefault = false;         // the system's default input
+    bool isMonitor = false;         // Linux: the monitor of an output (what the speakers play)
+    bool monitorsDefaultSink = false;  // Linux: the monitor of the default output
+
+    bool operator==(const AudioInput &o) const
+    {
+        return description == o.description && name == o.name && isDefault == o.isDefault
+                && isMonitor == o.isMonitor && monitorsDefaultSink == o.monitorsDefaultSink;
+    }
+};
+
+struct AudioInputs {
+    QList<AudioInput> inputs;       // in the platform's order
+    AudioInput defaultInput;        // empty description when there is none
+};
+
+// The audio inputs, read afresh. On Linux straight from PulseAudio, monitors
+// included (Qt Multimedia leaves them out, and they are the system sound there).
+AudioInputs audioInputs();
+
+// Started with the folder's native path when the desktop service cannot open it.
+QString fileManagerProgram();
 
 // Which FFmpeg inputs grab the screen and the sound on this OS.
 enum class CaptureBackend {

@@ -9,6 +9,16 @@ std::optional<CaptureBackend> captureBackend()
     return std::nullopt;
 }
 
+AudioInputs audioInputs()
+{
+    return {};
+}
+
+QString fileManagerProgram()
+{
+    return {};
+}
+
 QString screenName()
 {
     return {};

@@ -1,5 +1,6 @@
 // Linux (X11 + PulseAudio/PipeWire): x11grab and pulse inputs; pause by
 // stopping the whole process with SIGSTOP and continuing it with SIGCONT.
+// The audio inputs come from pulse_inputs.cpp.
 #include "platform.h"
 
 #include <QProcess>
@@ -33,6 +34,11 @@ namespace Platform {
 std::optional<CaptureBackend> captureBackend()
 {
     return CaptureBackend::X11Pulse;
+}
+
+QString fileManagerProgram()
+{
+    return QStringLiteral("xdg-open");
 }
 
 QString screenName()

@@ -3,6 +3,8 @@
 #include "platform.h"
 #include "win_threads.h"
 
+#include <QAudioDevice>
+#include <QMediaDevices>
 #include <QProcess>
 
 namespace Platform {
@@ -10,6 +12,24 @@ namespace Platform {
 std::optional<CaptureBackend> captureBackend()
 {
     return CaptureBackend::GdiDirectShow;
+}
+
+AudioInputs audioInputs()
+{
+    // DirectShow opens a device by the same description Qt Multimedia reports.
+    const auto toInput = [](const QAudioDevice &device) {
+        return AudioInput{device.description(), device.description(), device.isDefault(), false, false};
+    };
+    AudioInputs result;
+    for (const QAudioDevice &device : QMediaDevices::audioInputs())
+        result.inputs.append(toInput(device));
+    result.defaultInput = toInput(QMediaDevices::defaultAudioInput());
+    return result;
+}
+
+QString fileManagerProgram()
+{
+    return QStringLiteral("explorer.exe");
 }
 
 QString screenName()

@@ -1,6 +1,8 @@
 // The recordings folder and what the window lists of it.
 #include "screenrecorder.h"
 
+#include "platform/platform.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QDesktopServices>
@@ -32,6 +34,16 @@ QString ScreenRecorder::formatFileSize(qint64 bytes)
     return QString::number(double(bytes) * (1.0 / 1073741824), 'f', 2) + QStringLiteral(" GB");
 }
 
+QString ScreenRecorder::recordingFilePath(const QString &directory, const QDateTime &start,
+                                         const QString &extension)
+{
+    const QString stamp = start.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+    QString path = directory + QLatin1Char('/') + QStringLiteral("rec_%1%2").arg(stamp, extension);
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = directory + QLatin1Char('/') + QStringLiteral("rec_%1_%2%3").arg(stamp).arg(n).arg(extension);
+    return path;
+}
+
 void ScreenRecorder::refreshFileList()
 {
     m_fileList.clear();
@@ -58,5 +70,5 @@ void ScreenRecorder::openSaveDirectory()
     if (QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
         return;
     qWarning() << "Failed to open folder! Trying fallback method...";
-    QProcess::startDetached(QStringLiteral("explorer.exe"), {nativePath}, QString());
+    QProcess::startDetached(Platform::fileManagerProgram(), {nativePath}, QString());
 }

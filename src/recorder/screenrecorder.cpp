@@ -1,6 +1,9 @@
 #include "screenrecorder.h"
 
+#include "devicechoice.h"
+#include "platform/platform.h"
 #include "worker/recorderworker.h"
+#include "worker/workerreports.h"
 
 #include <QDebug>
 #include <QThread>
@@ -65,6 +68,36 @@ void ScreenRecorder::setIsPaused(bool paused)
     emit isPausedChanged();
 }
 
+void ScreenRecorder::startRecording(const QString &mode, int x, int y, int w, int h)
+{
+    // A double click on START must not send a second order before the first is confirmed.
+    if (m_isRecording || m_startPending)
+        return;
+    m_micDevice.clear();
+    m_speakerDevice.clear();
+
+    qDebug() << "Start Recording Requested. Mode:" << mode << " Area:" << w << "x" << h << "at" << x << "," << y;
+
+    const QString extension = mode.trimmed().compare(QLatin1String("MP3 only"), Qt::CaseInsensitive) == 0
+            ? QStringLiteral(".mp3")
+            : QStringLiteral(".mp4");
+
+    const Platform::AudioInputs devices = Platform::audioInputs();
+    const DeviceChoice::Choice choice = DeviceChoice::choose(devices.inputs, devices.defaultInput);
+    m_micDevice = choice.mic.description;
+    m_speakerDevice = choice.speaker.description;
+    if (!choice.speakerFound)
+        qWarning("WARNING: 'Stereo Mix' not found! System audio cannot be recorded.");
+    qDebug() << "Dynamic Mic Found:" << m_micDevice;
+    qDebug() << "Dynamic Speaker Found:" << m_speakerDevice;
+
+    const QString fileName = recordingFilePath(saveDirectoryPath(), QDateTime::currentDateTime(), extension);
+
+    m_startPending = true;
+    emit startWorkerRecording(fileName, choice.mic.name, choice.speaker.name, m_micVolume, m_speakerVolume,
+                              mode, x, y, w, h);
+}
+
 void ScreenRecorder::stopRecording()
 {
     if (m_isRecording)
@@ -89,12 +122,14 @@ void ScreenRecorder::resumeRecording()
 
 void ScreenRecorder::onRecordingStarted()
 {
+    m_startPending = false;
     setIsRecording(true);
     setIsPaused(false);
 }
 
 void ScreenRecorder::onRecordingFinished()
 {
+    m_startPending = false;
     setIsRecording(false);
     setIsPaused(false);
     refreshFileList();
@@ -103,6 +138,12 @@ void ScreenRecorder::onRecordingFinished()
 void ScreenRecorder::onError(const QString &error)
 {
     qWarning() << "WORKER ERROR:" << error;
+    // FFmpeg reports some errors and records on (PulseAudio prints
+    // "pa_stream_get_latency() failed" after every resume): while it runs, the
+    // window must keep offering STOP. Only a report that FFmpeg is gone ends it.
+    if (!WorkerReports::endsProcess(error))
+        return;
+    m_startPending = false;
     setIsRecording(false);
     setIsPaused(false);
 }

@@ -2,6 +2,7 @@
 // and the worker thread in which FFmpeg is run and supervised.
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QVariantList>
@@ -34,6 +35,9 @@ public:
     // The recordings folder, "ScreenRecordings" on the desktop; created when missing.
     static QString saveDirectoryPath();
     static QString formatFileSize(qint64 bytes);
+    // "rec_<yyyy-MM-dd_HH-mm-ss><extension>" in `directory`, or "rec_<stamp>_2<extension>",
+    // "_3", ... when that name is taken, so that no recording overwrites another.
+    static QString recordingFilePath(const QString &directory, const QDateTime &start, const QString &extension);
     void refreshFileList();
 
     Q_INVOKABLE void openSaveDirectory();
@@ -52,6 +56,7 @@ signals:
                               const QString &mode, int x, int y, int w, int h);
 
 public slots:
+    void startRecording(const QString &mode, int x = 0, int y = 0, int w = 0, int h = 0);
     void stopRecording();
     void pauseRecording();
     void resumeRecording();
@@ -66,6 +71,8 @@ private:
     QVariantList m_fileList;
     bool m_isRecording = false;
     bool m_isPaused = false;
+    // A start order is on its way to the worker and not yet confirmed or refused.
+    bool m_startPending = false;
     double m_micVolume = 1.0;
     double m_speakerVolume = 1.0;
     QThread *m_workerThread = nullptr;

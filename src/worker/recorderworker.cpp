@@ -2,6 +2,7 @@
 
 #include "ffmpegcommand.h"
 #include "platform/platform.h"
+#include "workerreports.h"
 
 #include <QDebug>
 #include <QMetaType>
@@ -36,14 +37,12 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
                               int x, int y, int w, int h)
 {
     if (m_process) {
-        emit errorOccurred(QStringLiteral("A recording process is already running."));
+        emit errorOccurred(WorkerReports::alreadyRunning());
         return;
     }
     const std::optional<Platform::CaptureBackend> backend = Platform::captureBackend();
     if (!backend) {
-        emit errorOccurred(QStringLiteral(
-                "Recording is not supported on this platform: it needs Windows "
-                "(gdigrab, DirectShow) or Linux (X11, PulseAudio)."));
+        emit errorOccurred(WorkerReports::unsupportedPlatform());
         return;
     }
 
@@ -62,7 +61,7 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
 
     m_process->start(program, args, QIODevice::ReadWrite);
     if (!m_process->waitForStarted(kStartTimeoutMs)) {
-        emit errorOccurred(QStringLiteral("ffmpeg.exe process failed to start."));
+        emit errorOccurred(WorkerReports::failedToStart());
         // Not deferred: a process that was merely slow to start ends with it,
         // and nothing of it may reach the end handling.
         QProcess *proc = m_process;
@@ -139,7 +138,7 @@ void RecorderWorker::onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitSta
 {
     qDebug() << "FFMPEG process finished.";
     if (exitStatus == QProcess::CrashExit || exitCode != 0)
-        emit errorOccurred(QStringLiteral("FFMPEG crashed or exited with code %1").arg(exitCode));
+        emit errorOccurred(WorkerReports::exited(exitCode));
     else
         emit recordingFinished();
 
