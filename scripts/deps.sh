@@ -8,6 +8,7 @@ CAPRELLO_BUILD_PACKAGES=(
     qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
     qml6-module-qtmultimedia libpulse-dev
     ffmpeg
+    fonts-noto-color-emoji fonts-symbola
 )
 CAPRELLO_RUN_PACKAGES=(xvfb)
 CAPRELLO_TEST_PACKAGES=(

@@ -2,6 +2,7 @@
 #include "screenrecorder.h"
 
 #include "platform/platform.h"
+#include "storageestimate.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QUrl>
 #include <QVariantMap>
 
@@ -71,4 +73,20 @@ void ScreenRecorder::openSaveDirectory()
         return;
     qWarning() << "Failed to open folder! Trying fallback method...";
     QProcess::startDetached(Platform::fileManagerProgram(), {nativePath}, QString());
+}
+
+void ScreenRecorder::refreshStorageInfo()
+{
+    const QString path = saveDirectoryPath();
+    const QStorageInfo volume(path);
+    const qint64 freeBytes = volume.isValid() && volume.isReady() ? volume.bytesAvailable() : -1;
+    const QString folder = QDir::toNativeSeparators(path);
+    const QString space = StorageEstimate::spaceText(freeBytes);
+    const QString predict = StorageEstimate::predictText(freeBytes);
+    if (folder == m_saveFolder && space == m_spaceText && predict == m_predictText)
+        return;
+    m_saveFolder = folder;
+    m_spaceText = space;
+    m_predictText = predict;
+    emit storageInfoChanged();
 }

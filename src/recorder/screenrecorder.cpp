@@ -26,6 +26,7 @@ ScreenRecorder::ScreenRecorder(QObject *parent)
 
     m_workerThread->start();
     refreshFileList();
+    refreshStorageInfo();
 }
 
 ScreenRecorder::~ScreenRecorder()
@@ -133,6 +134,7 @@ void ScreenRecorder::onRecordingFinished()
     setIsRecording(false);
     setIsPaused(false);
     refreshFileList();
+    refreshStorageInfo();
 }
 
 void ScreenRecorder::onError(const QString &error)

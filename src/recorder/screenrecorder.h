@@ -18,6 +18,11 @@ class ScreenRecorder : public QObject
     Q_PROPERTY(bool isPaused READ isPaused NOTIFY isPausedChanged FINAL)
     Q_PROPERTY(double micVolume READ micVolume WRITE setMicVolume NOTIFY micVolumeChanged FINAL)
     Q_PROPERTY(double speakerVolume READ speakerVolume WRITE setSpeakerVolume NOTIFY speakerVolumeChanged FINAL)
+    // The information bar: the recordings folder (native separators), the free
+    // space of its volume and the hours of recording that fit in it.
+    Q_PROPERTY(QString saveFolder READ saveFolder NOTIFY storageInfoChanged FINAL)
+    Q_PROPERTY(QString spaceText READ spaceText NOTIFY storageInfoChanged FINAL)
+    Q_PROPERTY(QString predictText READ predictText NOTIFY storageInfoChanged FINAL)
 
 public:
     explicit ScreenRecorder(QObject *parent = nullptr);
@@ -28,6 +33,9 @@ public:
     bool isPaused() const { return m_isPaused; }
     double micVolume() const { return m_micVolume; }
     double speakerVolume() const { return m_speakerVolume; }
+    QString saveFolder() const { return m_saveFolder; }
+    QString spaceText() const { return m_spaceText; }
+    QString predictText() const { return m_predictText; }
 
     void setMicVolume(double volume);
     void setSpeakerVolume(double volume);
@@ -39,6 +47,7 @@ public:
     // "_3", ... when that name is taken, so that no recording overwrites another.
     static QString recordingFilePath(const QString &directory, const QDateTime &start, const QString &extension);
     void refreshFileList();
+    void refreshStorageInfo();
 
     Q_INVOKABLE void openSaveDirectory();
 
@@ -48,6 +57,7 @@ signals:
     void isPausedChanged();
     void micVolumeChanged();
     void speakerVolumeChanged();
+    void storageInfoChanged();
     void stopWorkerRecording();
     void pauseWorkerRecording();
     void resumeWorkerRecording();
@@ -79,4 +89,7 @@ private:
     RecorderWorker *m_worker = nullptr;
     QString m_micDevice;
     QString m_speakerDevice;
+    QString m_saveFolder;
+    QString m_spaceText;
+    QString m_predictText;
 };
