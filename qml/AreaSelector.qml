@@ -56,6 +56,7 @@ Window {
 
     Rectangle {
         id: selectionRect
+        objectName: "selectionRect"
         x: Math.min(selectorWindow.startX, selectorWindow.currentX)
         y: Math.min(selectorWindow.startY, selectorWindow.currentY)
         width: Math.abs(selectorWindow.currentX - selectorWindow.startX)
@@ -68,6 +69,7 @@ Window {
 
     MouseArea {
         id: dragArea
+        objectName: "dragArea"
         anchors.fill: parent
         cursorShape: Qt.CrossCursor
         acceptedButtons: Qt.LeftButton

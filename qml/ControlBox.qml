@@ -30,6 +30,7 @@ Rectangle {
 
         ComboBox {
             id: combo
+            objectName: "combo"
             anchors.horizontalCenter: parent.horizontalCenter
             editable: false
             model: root.optionsModel

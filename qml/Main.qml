@@ -24,10 +24,12 @@ ApplicationWindow {
 
     ScreenRecorder {
         id: recorder
+        objectName: "recorder"
     }
 
     AreaSelector {
         id: areaSelector
+        objectName: "areaSelector"
         onSelectionConfirmed: (x, y, w, h) => {
             window.cropX = x
             window.cropY = y
@@ -136,6 +138,7 @@ ApplicationWindow {
 
                         ControlBox {
                             id: modeSelector
+                            objectName: "modeSelector"
                             title: "Full"
                             icon: "\u26F6"
                             optionsModel: ["Full", "Custom Area", "MP3 only"]
@@ -204,6 +207,7 @@ ApplicationWindow {
 
                         Button {
                             id: startButton
+                            objectName: "startButton"
                             property bool isRecording: recorder.isRecording
                             text: isRecording ? "STOP" : "START"
                             font.pixelSize: 24
@@ -319,6 +323,7 @@ ApplicationWindow {
 
                 ListView {
                     id: mediaListView
+                    objectName: "mediaListView"
                     anchors.fill: parent
                     anchors.margins: 20
                     clip: true
@@ -365,6 +370,7 @@ ApplicationWindow {
                             DelegateLabel { text: modelData.createTime; Layout.preferredWidth: 180 }
                             Item { Layout.fillWidth: true }
                             Button {
+                                objectName: "openButton"
                                 text: "Open"
                                 onClicked: recorder.openSaveDirectory()
                             }

@@ -1,9 +1,11 @@
 // The recordings folder on the desktop, its listing, size texts, file names that
 // never overwrite, and opening the folder.
 #include "recorder/screenrecorder.h"
+#include "recorder/storageestimate.h"
 #include "testsupport.h"
 
 #include <QDesktopServices>
+#include <QStorageInfo>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -56,6 +58,9 @@ private slots:
     void recordingFilePath_data();
     void recordingFilePath();
     void openSaveDirectory();
+    void storageTexts_data();
+    void storageTexts();
+    void informationBarProperties();
     void openSaveDirectoryFallback();
 
 private:
@@ -247,6 +252,44 @@ void TestRecordingsLibrary::openSaveDirectoryFallback()
     QTest::ignoreMessage(QtWarningMsg, "Failed to open folder! Trying fallback method...");
     r.openSaveDirectory();
     QTRY_COMPARE(readLines(work.filePath("args")), QStringList{QDir::toNativeSeparators(folder())});
+}
+
+void TestRecordingsLibrary::storageTexts_data()
+{
+    QTest::addColumn<qint64>("freeBytes");
+    QTest::addColumn<QString>("space");
+    QTest::addColumn<QString>("predict");
+
+    // Whole GiB, and whole hours at 500,000 bytes a second (1.8 GB an hour).
+    QTest::newRow("unknown") << qint64(-1) << "?" << "?";
+    QTest::newRow("full disk") << qint64(0) << "0GB" << "0Hour";
+    QTest::newRow("just under 1 GiB") << qint64(1073741823) << "0GB" << "0Hour";
+    QTest::newRow("1 GiB") << qint64(1073741824) << "1GB" << "0Hour";
+    QTest::newRow("just under an hour") << qint64(1799999999) << "1GB" << "0Hour";
+    QTest::newRow("one hour") << qint64(1800000000) << "1GB" << "1Hour";
+    QTest::newRow("66 GiB") << qint64(66) * 1073741824 << "66GB" << "39Hour";
+    QTest::newRow("4 TiB") << (qint64(4) << 40) << "4096GB" << "2443Hour";
+}
+
+void TestRecordingsLibrary::storageTexts()
+{
+    QFETCH(qint64, freeBytes);
+    QFETCH(QString, space);
+    QFETCH(QString, predict);
+    QCOMPARE(StorageEstimate::spaceText(freeBytes), space);
+    QCOMPARE(StorageEstimate::predictText(freeBytes), predict);
+}
+
+void TestRecordingsLibrary::informationBarProperties()
+{
+    ScreenRecorder r;
+    QCOMPARE(r.saveFolder(), QDir::toNativeSeparators(folder()));
+    const qint64 freeBytes = QStorageInfo(folder()).bytesAvailable();
+    QVERIFY(freeBytes >= 0);
+    // Allow for other programs writing meanwhile: a few GB either way.
+    const qint64 shownGB = r.spaceText().chopped(2).toLongLong();
+    QVERIFY2(qAbs(shownGB - freeBytes / 1073741824) <= 2, qPrintable(r.spaceText()));
+    QVERIFY(r.predictText().endsWith("Hour"));
 }
 
 QTEST_MAIN(TestRecordingsLibrary)
