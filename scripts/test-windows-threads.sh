@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Cross-compiles the Windows thread suspend/resume code and its test with
-# MinGW-w64, then runs the test under Wine in a throwaway prefix.
+# Cross-compiles the Windows thread suspend/resume and child-tying code and
+# their tests with MinGW-w64, then runs the tests under Wine in a throwaway prefix.
 # Usage: scripts/test-windows-threads.sh [build-dir]   (default build/win-threads)
 set -euo pipefail
 
@@ -21,10 +21,11 @@ build_dir="$(cd "$build_dir" && pwd)"
 cflags=(-static -O1 -Wall -Wextra -Werror -std=c11)
 x86_64-w64-mingw32-gcc "${cflags[@]}" -c "$repo_root/src/platform/win_threads.c" \
     -o "$build_dir/win_threads.o"
-x86_64-w64-mingw32-gcc "${cflags[@]}" -c "$repo_root/tests/win/tst_win_threads.c" \
-    -o "$build_dir/tst_win_threads.o"
-x86_64-w64-mingw32-gcc -static -o "$build_dir/tst_win_threads.exe" \
-    "$build_dir/tst_win_threads.o" "$build_dir/win_threads.o"
+tests=(tst_win_threads tst_win_job)
+for t in "${tests[@]}"; do
+    x86_64-w64-mingw32-gcc "${cflags[@]}" -c "$repo_root/tests/win/$t.c" -o "$build_dir/$t.o"
+    x86_64-w64-mingw32-gcc -static -o "$build_dir/$t.exe" "$build_dir/$t.o" "$build_dir/win_threads.o"
+done
 
 # Debian puts wineserver on PATH through alternatives; /usr/lib/wine has it
 # when that link is missing.
@@ -42,9 +43,20 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Every test runs even when an earlier one fails; the first failure's status
+# is the script's.
 status=0
-timeout 180 wine "$build_dir/tst_win_threads.exe" || status=$?
-if [ "$status" -eq 124 ]; then
-    echo "tst_win_threads.exe timed out" >&2
-fi
+for t in "${tests[@]}"; do
+    echo "== $t.exe"
+    rc=0
+    timeout 180 wine "$build_dir/$t.exe" || rc=$?
+    if [ "$rc" -eq 124 ]; then
+        echo "$t.exe timed out" >&2
+    elif [ "$rc" -ne 0 ]; then
+        echo "$t.exe failed with exit status $rc" >&2
+    fi
+    if [ "$status" -eq 0 ]; then
+        status=$rc
+    fi
+done
 exit "$status"

@@ -97,7 +97,7 @@ void TestRecorderWorker::passesTheCommandToFfmpeg()
 
     RecorderWorker worker;
     QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Starting FFMPEG ( \"%1\" ) with command:").arg(mode)));
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^\"ffmpeg\" \"-f .* -y .*quoted.* é\\.mp4\"$")));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^\"/.*/ffmpeg\" \"-f .* -y .*quoted.* é\\.mp4\"$")));
     const QString file = path("my recording, \"quoted\" é.mp4");
     worker.doRecord(file, QStringLiteral("Mic \"1\" = x:\\y"), QStringLiteral("speakers.monitor"),
                     0.5, 2.0, mode, 10, 20, 640, 480);

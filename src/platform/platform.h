@@ -38,6 +38,18 @@ AudioInputs audioInputs();
 // Started with the folder's native path when the desktop service cannot open it.
 QString fileManagerProgram();
 
+// The ffmpeg to run, as an absolute path; empty when there is none. Windows:
+// ffmpeg.exe beside caprello.exe, else on PATH. Elsewhere: on PATH. Never the
+// current directory, which Windows would search first for a bare name.
+QString ffmpegProgram();
+
+// Before the start: on Linux FFmpeg is told to finish its file (SIGINT) when the
+// program dies, so that a killed or crashed Caprello leaves no FFmpeg recording on.
+void prepareProcess(QProcess *process);
+
+// After the start: on Windows FFmpeg joins a job object that ends with the program.
+void processStarted(QProcess *process);
+
 // Which FFmpeg inputs grab the screen and the sound on this OS.
 enum class CaptureBackend {
     GdiDirectShow,  // Windows: -f gdigrab -i desktop, -f dshow -i audio=<description>

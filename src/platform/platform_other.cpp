@@ -14,6 +14,14 @@ AudioInputs audioInputs()
     return {};
 }
 
+QString ffmpegProgram()
+{
+    return {};
+}
+
+void prepareProcess(QProcess *) {}
+void processStarted(QProcess *) {}
+
 QString fileManagerProgram()
 {
     return {};

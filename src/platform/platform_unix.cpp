@@ -2,12 +2,15 @@
 // stopping the whole process with SIGSTOP and continuing it with SIGCONT.
 // The audio inputs come from pulse_inputs.cpp.
 #include "platform.h"
+#include "programsearch.h"
 
 #include <QProcess>
 #include <QVariant>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,6 +37,29 @@ namespace Platform {
 std::optional<CaptureBackend> captureBackend()
 {
     return CaptureBackend::X11Pulse;
+}
+
+QString ffmpegProgram()
+{
+    return ProgramSearch::find(QStringLiteral("ffmpeg"), {}, qEnvironmentVariable("PATH"), QLatin1Char(':'));
+}
+
+void prepareProcess(QProcess *process)
+{
+    const pid_t parent = ::getpid();
+    // Runs in the child between fork and exec: only async-signal-safe calls.
+    // The death signal follows the thread that started the child (the worker
+    // thread), which ends only when the program ends anyway. SIGINT makes FFmpeg
+    // finish its file as "q" does.
+    process->setChildProcessModifier([parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGINT);
+        if (::getppid() != parent)  // the program died before the line above
+            ::raise(SIGINT);
+    });
+}
+
+void processStarted(QProcess *)
+{
 }
 
 QString fileManagerProgram()

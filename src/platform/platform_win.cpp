@@ -1,9 +1,12 @@
 // Windows: gdigrab and DirectShow inputs; pause by suspending every thread of
 // the process through kernel32 (see win_threads.c).
 #include "platform.h"
+#include "programsearch.h"
 #include "win_threads.h"
 
 #include <QAudioDevice>
+#include <QCoreApplication>
+#include <QDebug>
 #include <QMediaDevices>
 #include <QProcess>
 
@@ -25,6 +28,25 @@ AudioInputs audioInputs()
         result.inputs.append(toInput(device));
     result.defaultInput = toInput(QMediaDevices::defaultAudioInput());
     return result;
+}
+
+QString ffmpegProgram()
+{
+    // CreateProcess would look in the current directory right after the
+    // program's own: a planted ffmpeg.exe there must not run.
+    return ProgramSearch::find(QStringLiteral("ffmpeg.exe"), {QCoreApplication::applicationDirPath()},
+                               qEnvironmentVariable("PATH"), QLatin1Char(';'));
+}
+
+void prepareProcess(QProcess *)
+{
+}
+
+void processStarted(QProcess *process)
+{
+    // If Caprello is killed, Windows then ends FFmpeg too (its file is not finished).
+    if (win_tie_process_to_this_one(static_cast<unsigned long>(process->processId())) != 0)
+        qWarning() << "Could not tie FFmpeg to this program; it would outlive a crash.";
 }
 
 QString fileManagerProgram()

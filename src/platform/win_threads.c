@@ -103,3 +103,59 @@ int win_release_process_threads(unsigned long pid)
 {
     return walk_process_threads(pid, THREAD_ACTION_RELEASE);
 }
+
+/* ------------------------------------------------------------------------ */
+
+// Never closed on purpose: the kernel closes it when our process ends, and
+// that close is what kills everything we put in the job. Created without an
+// inheritable handle, so a child started with handle inheritance (as FFmpeg
+// is, for its pipes) cannot keep the job alive after us.
+static HANDLE volatile g_tie_job;
+
+static HANDLE tie_job(void)
+{
+    HANDLE job = g_tie_job;
+    HANDLE previous;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+
+    if (job != NULL)
+        return job;
+
+    job = CreateJobObjectW(NULL, NULL);
+    if (job == NULL)
+        return NULL;
+    ZeroMemory(&limits, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        return NULL;
+    }
+
+    // Publish only a fully configured job. If another thread got there first,
+    // use its job; ours is still empty, so closing it kills nothing.
+    previous = (HANDLE)InterlockedCompareExchangePointer((PVOID volatile *)&g_tie_job, job, NULL);
+    if (previous != NULL) {
+        CloseHandle(job);
+        return previous;
+    }
+    return job;
+}
+
+int win_tie_process_to_this_one(unsigned long pid)
+{
+    HANDLE process;
+    HANDLE job;
+    BOOL assigned;
+
+    // Open the target first so a bad pid does not leave a job behind.
+    process = OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, (DWORD)pid);
+    if (process == NULL)
+        return -1;
+
+    job = tie_job();
+    // Since Windows 8 jobs nest, so this also works when whoever started us
+    // already put us (and therefore the child) in a job without breakaway.
+    assigned = job != NULL && AssignProcessToJobObject(job, process);
+    CloseHandle(process);
+    return assigned ? 0 : -1;
+}

@@ -1,4 +1,5 @@
-// Suspending and resuming every thread of a process through kernel32.
+// Suspending and resuming every thread of a process, and tying a child's life
+// to ours, through kernel32.
 // Kept free of Qt so that it can be cross-compiled with MinGW-w64 and exercised under Wine.
 #pragma once
 
@@ -19,6 +20,17 @@ int win_resume_process_threads(unsigned long pid);
 // number of earlier suspensions. Used before the stop command so a paused FFmpeg
 // can read "q" and finish its file. Same result convention (threads touched).
 int win_release_process_threads(unsigned long pid);
+
+// Puts process `pid` into a job object that this process keeps open until it
+// exits, with JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE: when we die, however we die,
+// the system closes our last handle to the job and kills `pid` (and whatever it
+// started after this call). Used so FFmpeg cannot record on forever after a
+// crash. The job is created on the first successful call and shared by all
+// later ones. Meant to be called from the one recording worker thread; it is
+// still safe if two threads race on the first call.
+// Returns 0 on success, -1 if the process cannot be opened (for instance it
+// does not exist), the job cannot be set up, or the assignment is refused.
+int win_tie_process_to_this_one(unsigned long pid);
 
 #ifdef __cplusplus
 }

@@ -47,8 +47,11 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
     }
 
     m_process = new QProcess(this);
+    // Never read; unread output would pile up in memory.
+    m_process->setStandardOutputFile(QProcess::nullDevice());
+    Platform::prepareProcess(m_process);
 
-    const QString program = QStringLiteral("ffmpeg");
+    const QString program = Platform::ffmpegProgram();
     const QStringList args = FfmpegCommand::arguments(
             {fileName, micDevice, speakerDevice, micVolume, speakerVolume, mode, x, y, w, h},
             *backend, Platform::screenName());
@@ -59,8 +62,11 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
     connect(m_process, &QProcess::readyReadStandardError, this, &RecorderWorker::onFFMPEGReadyReadError);
     connect(m_process, &QProcess::finished, this, &RecorderWorker::onFFMPEGFinished);
 
-    m_process->start(program, args, QIODevice::ReadWrite);
-    if (!m_process->waitForStarted(kStartTimeoutMs)) {
+    // No ffmpeg found: fail like a start that did not happen, without letting a
+    // bare name reach the system's own search.
+    if (!program.isEmpty())
+        m_process->start(program, args, QIODevice::ReadWrite);
+    if (program.isEmpty() || !m_process->waitForStarted(kStartTimeoutMs)) {
         emit errorOccurred(WorkerReports::failedToStart());
         // Not deferred: a process that was merely slow to start ends with it,
         // and nothing of it may reach the end handling.
@@ -70,6 +76,7 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
         delete proc;
         return;
     }
+    Platform::processStarted(m_process);
     emit recordingStarted();
 }
 
