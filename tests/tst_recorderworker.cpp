@@ -99,13 +99,13 @@ void TestRecorderWorker::passesTheCommandToFfmpeg()
     QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Starting FFMPEG ( \"%1\" ) with command:").arg(mode)));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^\"/.*/ffmpeg\" \"-f .* -y .*quoted.* é\\.mp4\"$")));
     const QString file = path("my recording, \"quoted\" é.mp4");
-    worker.doRecord(file, QStringLiteral("Mic \"1\" = x:\\y"), QStringLiteral("speakers.monitor"),
+    worker.doRecord(file, QStringLiteral("Mikrofon \"Ü1\" = x:\\y"), QStringLiteral("speakers.monitor"),
                     0.5, 2.0, mode, 10, 20, 640, 480);
     QVERIFY(waitForPid(path("pid")) > 0);
     QTRY_COMPARE(readLines(path("args")).size(), count);
 
     // Each argument arrives as one element, however many blanks, quotes and colons it holds.
-    FfmpegCommand::Order order{file, QStringLiteral("Mic \"1\" = x:\\y"), QStringLiteral("speakers.monitor"),
+    FfmpegCommand::Order order{file, QStringLiteral("Mikrofon \"Ü1\" = x:\\y"), QStringLiteral("speakers.monitor"),
                                0.5, 2.0, mode, 10, 20, 640, 480};
     QCOMPARE(readLines(path("args")), FfmpegCommand::arguments(order, Platform::CaptureBackend::X11Pulse,
                                                                 QStringLiteral(":42")));

@@ -5,6 +5,7 @@
 #include "workerreports.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QMetaType>
 
 namespace {
@@ -144,10 +145,15 @@ void RecorderWorker::onFFMPEGReadyReadError()
 void RecorderWorker::onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
     qDebug() << "FFMPEG process finished.";
-    if (exitStatus == QProcess::CrashExit || exitCode != 0)
+    if (exitStatus == QProcess::CrashExit || exitCode != 0) {
         emit errorOccurred(WorkerReports::exited(exitCode));
-    else
+    } else {
+        // FFmpeg ended well, but its file can be gone (the folder deleted meanwhile): say so.
+        const QString output = m_process ? m_process->arguments().value(m_process->arguments().size() - 1) : QString();
+        if (!output.isEmpty() && !QFileInfo::exists(output))
+            qWarning() << "FFMPEG finished, but the recording is not in its folder any more:" << output;
         emit recordingFinished();
+    }
 
     if (m_process) {
         m_process->deleteLater();

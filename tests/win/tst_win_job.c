@@ -49,7 +49,7 @@ static shared_block *open_block(const char *name)
     return (shared_block *)MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(shared_block));
 }
 
-static BOOL launch_self(const wchar_t *args, DWORD flags, PROCESS_INFORMATION *pi)
+static BOOL launch_self(const wchar_t *args, BOOL inherit, DWORD flags, PROCESS_INFORMATION *pi)
 {
     wchar_t exe[MAX_PATH];
     wchar_t cmd[MAX_PATH + 160];
@@ -61,7 +61,7 @@ static BOOL launch_self(const wchar_t *args, DWORD flags, PROCESS_INFORMATION *p
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
     memset(pi, 0, sizeof *pi);
-    return CreateProcessW(NULL, cmd, NULL, NULL, FALSE, flags, NULL, NULL, &si, pi);
+    return CreateProcessW(NULL, cmd, NULL, NULL, inherit, flags, NULL, NULL, &si, pi);
 }
 
 /* -------------------------------------------------------------- sleeper -- */
@@ -142,10 +142,15 @@ static int tie_parent_main(const char *name)
         return 21;
     }
 
+    // Start and tie one sleeper at a time, the way recordings follow each
+    // other. Like QProcess, let children inherit handles: the second sleeper
+    // is born after the job exists and must not get a handle that keeps the
+    // job open once we are gone.
+    block->jobs_before = job_handle_count();
     for (i = 0; i < count; ++i) {
         wchar_t args[128];
         swprintf(args, sizeof args / sizeof args[0], L"--sleeper %hs %d", name, i);
-        if (!launch_self(args, 0, &sleepers[i])) {
+        if (!launch_self(args, TRUE, 0, &sleepers[i])) {
             block->failed_step = 2;
             SetEvent(ready);
             return 22;
@@ -153,10 +158,6 @@ static int tie_parent_main(const char *name)
         // Our handles stay open until we die, so no pid gets reused before
         // the test has opened its own handles to the sleepers.
         block->sleeper_pids[i] = sleepers[i].dwProcessId;
-    }
-
-    block->jobs_before = job_handle_count();
-    for (i = 0; i < count; ++i) {
         block->tie_results[i] = block->tie ? win_tie_process_to_this_one(sleepers[i].dwProcessId) : 0;
         if (i == 0)
             block->jobs_after_first = job_handle_count();
@@ -316,12 +317,12 @@ static void start_scenario(scenario *s, const char *label, int count, int tie, i
         s->outer_job = CreateJobObjectW(NULL, NULL);
         if (!s->outer_job)
             fatal("CreateJobObject for the outer job");
-        if (!launch_self(args, CREATE_SUSPENDED, &s->parent))
+        if (!launch_self(args, FALSE, CREATE_SUSPENDED, &s->parent))
             fatal("cannot start the intermediate process");
         if (!AssignProcessToJobObject(s->outer_job, s->parent.hProcess))
             fatal("cannot put the intermediate into the outer job");
         ResumeThread(s->parent.hThread);
-    } else if (!launch_self(args, 0, &s->parent)) {
+    } else if (!launch_self(args, FALSE, 0, &s->parent)) {
         fatal("cannot start the intermediate process");
     }
 
@@ -483,7 +484,7 @@ static void test_failures(void)
     snprintf(line, sizeof line, "tie of pid 0 returns -1 (got %d)", r);
     check(r == -1, line);
 
-    if (!launch_self(L"--exit-now", 0, &gone))
+    if (!launch_self(L"--exit-now", FALSE, 0, &gone))
         fatal("cannot start the short-lived process");
     // Holding its handle keeps the pid from being reused meanwhile.
     if (WaitForSingleObject(gone.hProcess, 20000) != WAIT_OBJECT_0) {
