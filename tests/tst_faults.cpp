@@ -67,6 +67,13 @@ bool logged(const QString &text)
     return false;
 }
 
+// AddressSanitizer keeps freed memory in quarantine: resident size says nothing there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMemoryMeasurable = false;
+#else
+constexpr bool kMemoryMeasurable = true;
+#endif
+
 qint64 residentKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -323,7 +330,8 @@ void TestFaults::stderrFlood()
           pieces, pieces * 0.25 / 3, g_ffmpegLogBytes / 1024, before, after);
     // A writer blocked on a full pipe would stall; unblocked it manages about 20 a second.
     QVERIFY2(pieces >= 30, "FFmpeg was blocked on its error output");
-    QVERIFY2(after - before < 100 * 1024, "memory grew with the flood");
+    if (kMemoryMeasurable)
+        QVERIFY2(after - before < 100 * 1024, "memory grew with the flood");
 
     // STOP still answers: FFmpeg reads the "q" (no kill) and the recording is listed.
     QSignalSpy files(&r, &ScreenRecorder::fileListChanged);
@@ -377,7 +385,8 @@ void TestFaults::soak()
     QCOMPARE(recording.count(), 2 * cycles);
     QCOMPARE(paused.count(), 2 * cycles);
     // 150 more cycles may not keep memory: allow for allocator noise only.
-    QVERIFY2(residentAt200 - residentAt50 < 4 * 1024, "memory grows with every recording");
+    if (kMemoryMeasurable)
+        QVERIFY2(residentAt200 - residentAt50 < 4 * 1024, "memory grows with every recording");
     QTRY_COMPARE(childProcesses(), QList<qint64>());
     // All recordings listed (same-second starts get "_2", "_3"...), the earlier one untouched.
     QCOMPARE(r.fileList().size(), cycles + 1);
