@@ -3,6 +3,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -71,6 +76,50 @@ inline bool processExists(qint64 pid)
 {
     const char state = processState(pid);
     return state != '?' && state != 'Z';
+}
+
+// The furthest output time in FFmpeg's progress lines ("time=00:01:02.50") within
+// one piece of its error output, in ms; 0 when there is none.
+inline int progressMs(const QString &ffmpegOutput)
+{
+    static const QRegularExpression time(QStringLiteral("time=(\\d+):(\\d+):(\\d+)\\.(\\d+)"));
+    int furthest = 0;
+    QRegularExpressionMatchIterator it = time.globalMatch(ffmpegOutput);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const int ms = ((m.captured(1).toInt() * 60 + m.captured(2).toInt()) * 60 + m.captured(3).toInt()) * 1000
+                + m.captured(4).toInt() * 10;
+        furthest = qMax(furthest, ms);
+    }
+    return furthest;
+}
+
+// What ffprobe says of a recording.
+struct Probe {
+    QStringList codecs;  // in stream order
+    int width = 0;
+    int height = 0;
+    double duration = 0;
+};
+
+inline Probe probe(const QString &file)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"),
+            {"-v", "error", "-show_entries", "stream=codec_name,width,height:format=duration", "-of", "json", file});
+    p.waitForFinished(30000);
+    const QJsonObject root = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    Probe result;
+    for (const QJsonValue &s : root.value("streams").toArray()) {
+        const QJsonObject stream = s.toObject();
+        result.codecs << stream.value("codec_name").toString();
+        if (stream.contains("width")) {
+            result.width = stream.value("width").toInt();
+            result.height = stream.value("height").toInt();
+        }
+    }
+    result.duration = root.value("format").toObject().value("duration").toString().toDouble();
+    return result;
 }
 
 } // namespace TestSupport

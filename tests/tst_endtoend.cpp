@@ -4,6 +4,7 @@
 // all of that up; without it the test is skipped unless CAPRELLO_E2E_REQUIRED is set.
 #include "recorder/devicechoice.h"
 #include "recorder/screenrecorder.h"
+#include "testsupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,34 +19,6 @@
 #include <cmath>
 
 namespace {
-
-struct Probe {
-    QStringList codecs;  // in stream order
-    int width = 0;
-    int height = 0;
-    double duration = 0;
-};
-
-Probe probe(const QString &file)
-{
-    QProcess p;
-    p.start(QStringLiteral("ffprobe"),
-            {"-v", "error", "-show_entries", "stream=codec_name,width,height:format=duration",
-             "-of", "json", file});
-    p.waitForFinished(30000);
-    const QJsonObject root = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-    Probe result;
-    for (const QJsonValue &s : root.value("streams").toArray()) {
-        const QJsonObject stream = s.toObject();
-        result.codecs << stream.value("codec_name").toString();
-        if (stream.contains("width")) {
-            result.width = stream.value("width").toInt();
-            result.height = stream.value("height").toInt();
-        }
-    }
-    result.duration = root.value("format").toObject().value("duration").toString().toDouble();
-    return result;
-}
 
 // Mean level in dB of the sound around `hz`; -1000 when there is none.
 // `input` is FFmpeg's input arguments: a file, or a PulseAudio source.
@@ -71,16 +44,10 @@ QtMessageHandler g_previousHandler = nullptr;
 
 void watchProgress(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {
-    static const QRegularExpression time(QStringLiteral("time=(\\d+):(\\d+):(\\d+)\\.(\\d+)"));
     if (msg.startsWith(QLatin1String("[ffmpeg]:"))) {
-        QRegularExpressionMatchIterator it = time.globalMatch(msg);
-        while (it.hasNext()) {
-            const QRegularExpressionMatch m = it.next();
-            const int ms = ((m.captured(1).toInt() * 60 + m.captured(2).toInt()) * 60 + m.captured(3).toInt()) * 1000
-                    + m.captured(4).toInt() * 10;
-            if (ms > g_progressMs)
-                g_progressMs = ms;
-        }
+        const int ms = TestSupport::progressMs(msg);
+        if (ms > g_progressMs)
+            g_progressMs = ms;
     }
     g_previousHandler(type, context, msg);
 }
@@ -223,7 +190,7 @@ void TestEndToEnd::record()
     QTRY_VERIFY_WITH_TIMEOUT(!recorder.isRecording(), 10000);
     QCOMPARE(files.count(), 1);  // rescanned after a clean end, never after a failure
 
-    const Probe p = probe(file);
+    const TestSupport::Probe p = TestSupport::probe(file);
     QCOMPARE(p.codecs, codecs);
     if (size.isValid()) {
         QCOMPARE(p.width, size.width());

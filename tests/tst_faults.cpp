@@ -39,15 +39,9 @@ void captureMessages(QtMsgType type, const QMessageLogContext &context, const QS
             || (msg.startsWith(QLatin1String("WORKER ERROR:")) && msg.size() > 2000);
     if (ffmpegPiece) {
         g_ffmpegLogBytes += msg.size();
-        static const QRegularExpression time(QStringLiteral("time=(\\d+):(\\d+):(\\d+)\\.(\\d+)"));
-        QRegularExpressionMatchIterator it = time.globalMatch(msg);
-        while (it.hasNext()) {
-            const QRegularExpressionMatch m = it.next();
-            const int ms = ((m.captured(1).toInt() * 60 + m.captured(2).toInt()) * 60 + m.captured(3).toInt()) * 1000
-                    + m.captured(4).toInt() * 10;
-            if (ms > g_progressMs)
-                g_progressMs = ms;
-        }
+        const int ms = progressMs(msg);
+        if (ms > g_progressMs)
+            g_progressMs = ms;
     }
     {
         QMutexLocker lock(&g_logMutex);
@@ -105,20 +99,6 @@ QList<qint64> childProcesses()
             children << pid;
     }
     return children;
-}
-
-double probeDuration(const QString &file, QStringList *codecs = nullptr)
-{
-    QProcess p;
-    p.start(QStringLiteral("ffprobe"), {"-v", "error", "-show_entries", "stream=codec_name:format=duration",
-                                        "-of", "json", file});
-    p.waitForFinished(30000);
-    const QJsonObject root = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-    if (codecs) {
-        for (const QJsonValue &s : root.value("streams").toArray())
-            *codecs << s.toObject().value("codec_name").toString();
-    }
-    return root.value("format").toObject().value("duration").toString().toDouble();
 }
 
 QByteArray fileHash(const QString &path)
@@ -444,8 +424,9 @@ void TestFaults::closeWhileRecording()
     const int recordedMs = g_progressMs;
     r.reset();  // what closing the window does
 
-    QStringList codecs;
-    const double duration = probeDuration(file, &codecs);
+    const Probe result = probe(file);
+    const QStringList codecs = result.codecs;
+    const double duration = result.duration;
     qInfo("closed while %s: %s, %.2f s (FFmpeg had reported %.2f s)", paused ? "paused" : "recording",
           qPrintable(codecs.join('+')), duration, recordedMs / 1000.0);
     QCOMPARE(codecs, (QStringList{"h264", "aac"}));
@@ -485,8 +466,9 @@ void TestFaults::programKilledWhileRecording()
     QVERIFY(host.waitForFinished(5000));
     // FFmpeg is told and finishes its file instead of recording on forever.
     QTRY_VERIFY_WITH_TIMEOUT(!processExists(ffmpeg), 15000);
-    QStringList codecs;
-    const double duration = probeDuration(file, &codecs);
+    const Probe result = probe(file);
+    const QStringList codecs = result.codecs;
+    const double duration = result.duration;
     qInfo("program killed: FFmpeg ended by itself, %s, %.2f s", qPrintable(codecs.join('+')), duration);
     QCOMPARE(codecs, (QStringList{"h264", "aac"}));
     QVERIFY(duration > 2.0);
@@ -516,8 +498,9 @@ void TestFaults::longRecording()
     QVERIFY(files.wait(10000));
     const double wallSeconds = wall.elapsed() / 1000.0 + startMs / 1000.0;
 
-    QStringList codecs;
-    const double duration = probeDuration(orders.first().first().toString(), &codecs);
+    const Probe result = probe(orders.first().first().toString());
+    const QStringList codecs = result.codecs;
+    const double duration = result.duration;
     qInfo("long recording: %s, %.2f s in the file, %.2f s of wall time (%.2f %%)", qPrintable(codecs.join('+')),
           duration, wallSeconds, 100.0 * (duration - wallSeconds) / wallSeconds);
     QCOMPARE(codecs, (QStringList{"h264", "aac"}));
