@@ -46,6 +46,7 @@ ApplicationWindow {
         // Title bar of our own: the window has no system frame.
         Rectangle {
             id: titleBar
+            objectName: "titleBar"
             Layout.fillWidth: true
             Layout.preferredHeight: 48
             color: "#ffffff"

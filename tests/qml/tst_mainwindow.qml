@@ -91,6 +91,30 @@ TestCase {
         verify(/^Predict: \d+Hour$/.test(findChild(window, "predictLabel").text))
     }
 
+    function test_titleBarMovesTheWindow() {
+        var bar = findChild(window, "titleBar")
+        var x0 = window.x
+        var y0 = window.y
+        mousePress(bar, 400, 20)
+        mouseMove(bar, 430, 30, -1, Qt.LeftButton)
+        tryCompare(window, "x", x0 + 30)
+        compare(window.y, y0 + 10)
+        mouseRelease(bar, 430, 30)
+    }
+
+    function test_maximiseToggles() {
+        var button = findChild(window, "maximiseButton")
+        mouseClick(button)
+        tryCompare(window, "visibility", Window.Maximized)
+        mouseClick(findChild(window, "maximiseButton"))
+        tryVerify(function() { return window.visibility !== Window.Maximized })
+    }
+
+    function test_closeButtonClosesTheWindow() {
+        mouseClick(findChild(window, "closeButton"))
+        tryCompare(window, "visible", false)
+    }
+
     function test_emptyGalleryShowsHeaderAlone() {
         var list = findChild(window, "mediaListView")
         compare(list.count, 0)
