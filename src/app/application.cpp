@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "platform/platform.h"
 #include "recorder/screenrecorder.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 
 int runApplication(int argc, char **argv)
 {
+    Platform::prepareApplication();
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
     QGuiApplication app(argc, argv);
 

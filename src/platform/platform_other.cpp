@@ -14,6 +14,8 @@ AudioInputs audioInputs()
     return {};
 }
 
+void prepareApplication() {}
+
 QString ffmpegProgram()
 {
     return {};

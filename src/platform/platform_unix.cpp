@@ -4,6 +4,7 @@
 #include "platform.h"
 #include "programsearch.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QVariant>
 
@@ -37,6 +38,12 @@ namespace Platform {
 std::optional<CaptureBackend> captureBackend()
 {
     return CaptureBackend::X11Pulse;
+}
+
+void prepareApplication()
+{
+    if (!qEnvironmentVariableIsSet("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
+        qputenv("TZ", ":/etc/localtime");
 }
 
 QString ffmpegProgram()

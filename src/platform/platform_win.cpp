@@ -30,6 +30,10 @@ AudioInputs audioInputs()
     return result;
 }
 
+void prepareApplication()
+{
+}
+
 QString ffmpegProgram()
 {
     // CreateProcess would look in the current directory right after the

@@ -15,6 +15,9 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <algorithm>
+#include <vector>
+
 QString ScreenRecorder::saveDirectoryPath()
 {
     const QString path = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)
@@ -51,8 +54,27 @@ void ScreenRecorder::refreshFileList()
     m_fileList.clear();
     QDir dir(saveDirectoryPath());
     dir.setNameFilters({QStringLiteral("*.mp4"), QStringLiteral("*.mp3")});
-    const QFileInfoList files = dir.entryInfoList(QDir::Files, QDir::Time);
-    for (const QFileInfo &info : files) {
+    // Newest first, equal times by name: the order of QDir::Time, but QDir reads
+    // and converts each file's time again in every comparison, which takes most
+    // of a second for 10,000 files. Here each time is read once.
+    struct Listed {
+        qint64 modified;
+        QFileInfo info;
+    };
+    std::vector<Listed> listed;
+    const QFileInfoList found = dir.entryInfoList(QDir::Files, QDir::NoSort);
+    listed.reserve(found.size());
+    for (const QFileInfo &info : found)
+        listed.push_back({info.lastModified().toMSecsSinceEpoch(), info});
+    std::sort(listed.begin(), listed.end(), [](const Listed &a, const Listed &b) {
+        if (a.modified != b.modified)
+            return a.modified > b.modified;
+        return a.info.fileName() < b.info.fileName();
+    });
+
+    m_fileList.reserve(qsizetype(listed.size()));
+    for (const Listed &item : listed) {
+        const QFileInfo &info = item.info;
         QVariantMap entry;
         entry.insert(QStringLiteral("name"), info.fileName());
         entry.insert(QStringLiteral("size"), formatFileSize(info.size()));
