@@ -240,27 +240,6 @@ TestCase {
         compare(slider.value, 0.25)
     }
 
-    function test_reusedRowsStartUnticked() {
-        window.close()
-        for (var i = 0; i < 60; ++i)
-            verify(support.createRecording("rec_" + (1000 + i) + ".mp4", 10, i))
-        openWindow()
-        var list = findChild(window, "mediaListView")
-        compare(list.count, 60)
-        waitForRendering(list)
-        var box = findChild(list.itemAtIndex(0), "rowCheck")
-        mouseClick(box)
-        verify(box.checked)
-        // Far enough for the first row to leave the view and be used for another.
-        list.positionViewAtEnd()
-        waitForRendering(list)
-        for (var row = 0; row < list.count; ++row) {
-            var item = list.itemAtIndex(row)
-            if (item)
-                verify(!findChild(item, "rowCheck").checked, "row " + row + " shows another row's tick")
-        }
-    }
-
     function test_galleryRowsAndOpen() {
         window.close()
         verify(support.createRecording("rec_2024-01-01_10-00-00.mp4", 1536, 100))
