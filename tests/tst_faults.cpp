@@ -7,8 +7,6 @@
 #include "testsupport.h"
 
 #include <QCryptographicHash>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMutex>
 #include <QProcess>
 #include <QSignalSpy>
@@ -226,7 +224,6 @@ void TestFaults::expectIdleAndUntouched(ScreenRecorder &r)
 {
     QTRY_VERIFY_WITH_TIMEOUT(!r.isRecording(), 10000);
     QVERIFY(!r.isPaused());
-    QVERIFY2(!m_mounted || true, "");
     QCOMPARE(fileHash(m_earlier), m_earlierHash);
 }
 
