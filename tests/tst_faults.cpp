@@ -462,7 +462,10 @@ void TestFaults::programKilledWhileRecording()
         }
         return ffmpeg > 0;
     }());
-    QTest::qWait(5000);
+    // Wait until FFmpeg has really recorded (it probes its inputs first, longer on a
+    // loaded machine): frames reach the file in 32 KB blocks.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(file).size() > 256 * 1024, 60000);
+    QTest::qWait(1000);
 
     ::kill(pid_t(host.processId()), SIGKILL);
     QVERIFY(host.waitForFinished(5000));
