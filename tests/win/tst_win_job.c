@@ -23,6 +23,7 @@
 #include <wchar.h>
 
 #include "../../src/platform/win_threads.h"
+#include "win_test_support.h"
 
 #define MAX_SLEEPERS 2
 #define SLEEPER_LIFETIME_MS 60000
@@ -47,21 +48,6 @@ static shared_block *open_block(const char *name)
         return NULL;
     // The mapping handle stays open for the life of the helper on purpose.
     return (shared_block *)MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(shared_block));
-}
-
-static BOOL launch_self(const wchar_t *args, BOOL inherit, DWORD flags, PROCESS_INFORMATION *pi)
-{
-    wchar_t exe[MAX_PATH];
-    wchar_t cmd[MAX_PATH + 160];
-    STARTUPINFOW si;
-    DWORD n = GetModuleFileNameW(NULL, exe, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        return FALSE;
-    swprintf(cmd, sizeof cmd / sizeof cmd[0], L"\"%ls\" %ls", exe, args);
-    memset(&si, 0, sizeof si);
-    si.cb = sizeof si;
-    memset(pi, 0, sizeof *pi);
-    return CreateProcessW(NULL, cmd, NULL, NULL, inherit, flags, NULL, NULL, &si, pi);
 }
 
 /* -------------------------------------------------------------- sleeper -- */

@@ -18,6 +18,7 @@
 #include <wchar.h>
 
 #include "../../src/platform/win_threads.h"
+#include "win_test_support.h"
 
 #define WORKERS 3
 #define SLOTS (WORKERS + 1) /* slot 0 is the child's main thread */
@@ -240,21 +241,6 @@ static void check_counts(int expected, const char *what)
     check(ok, line);
 }
 
-static BOOL launch_self(const wchar_t *args, PROCESS_INFORMATION *pi)
-{
-    wchar_t exe[MAX_PATH];
-    wchar_t cmd[MAX_PATH + 128];
-    STARTUPINFOW si;
-    DWORD n = GetModuleFileNameW(NULL, exe, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        return FALSE;
-    swprintf(cmd, sizeof cmd / sizeof cmd[0], L"\"%ls\" %ls", exe, args);
-    memset(&si, 0, sizeof si);
-    si.cb = sizeof si;
-    memset(pi, 0, sizeof *pi);
-    return CreateProcessW(NULL, cmd, NULL, NULL, FALSE, 0, NULL, NULL, &si, pi);
-}
-
 static int parent_main(void)
 {
     wchar_t mapping_name[64];
@@ -291,7 +277,7 @@ static int parent_main(void)
     }
 
     swprintf(child_args, sizeof child_args / sizeof child_args[0], L"--child %ls", mapping_name);
-    if (!launch_self(child_args, &g_child))
+    if (!launch_self(child_args, FALSE, 0, &g_child))
         fatal("cannot start the child process");
     if (g_job)
         AssignProcessToJobObject(g_job, g_child.hProcess);
@@ -363,7 +349,7 @@ static int parent_main(void)
     check_int(win_release_process_threads(0xFFFFFFF0UL), 0, "release of a pid with no threads");
     {
         PROCESS_INFORMATION gone;
-        if (!launch_self(L"--exit-now", &gone))
+        if (!launch_self(L"--exit-now", FALSE, 0, &gone))
             fatal("cannot start the short-lived process");
         // Holding its handle keeps the pid from being reused meanwhile.
         if (WaitForSingleObject(gone.hProcess, 20000) != WAIT_OBJECT_0) {
