@@ -27,15 +27,24 @@ ApplicationWindow {
         objectName: "recorder"
     }
 
-    AreaSelector {
+    // The selector window is made when it is first needed: the window shows sooner.
+    Loader {
         id: areaSelector
         objectName: "areaSelector"
-        onSelectionConfirmed: (x, y, w, h) => {
-            window.cropX = x
-            window.cropY = y
-            window.cropW = w
-            window.cropH = h
-            console.log("Area Selected: " + w + "x" + h)
+        active: false
+        sourceComponent: AreaSelector {
+            onSelectionConfirmed: (x, y, w, h) => {
+                window.cropX = x
+                window.cropY = y
+                window.cropW = w
+                window.cropH = h
+                console.log("Area Selected: " + w + "x" + h)
+            }
+        }
+
+        function show() {
+            active = true
+            item.visible = true
         }
     }
 
@@ -146,7 +155,7 @@ ApplicationWindow {
                             onCurrentSelectionChanged: {
                                 if (currentSelection === "Custom Area") {
                                     window.cropW = 0
-                                    areaSelector.visible = true
+                                    areaSelector.show()
                                 }
                             }
                         }
@@ -198,6 +207,17 @@ ApplicationWindow {
                     }
                 }
 
+                // How long the file is so far, beside STOP / PAUSE.
+                Label {
+                    objectName: "clockLabel"
+                    text: recorder.clockText
+                    visible: text !== ""
+                    font.pixelSize: 22
+                    font.bold: true
+                    color: recorder.isPaused ? "#7f8c8d" : "#e74c3c"
+                    Layout.alignment: Qt.AlignVCenter
+                }
+
                 Item {
                     Layout.preferredWidth: 160
                     Layout.fillHeight: true
@@ -237,7 +257,7 @@ ApplicationWindow {
                                         recorder.startRecording("Custom Area", window.cropX, window.cropY,
                                                                 window.cropW, window.cropH)
                                     else
-                                        areaSelector.visible = true
+                                        areaSelector.show()
                                 } else {
                                     recorder.startRecording(modeSelector.currentSelection)
                                 }
@@ -302,6 +322,18 @@ ApplicationWindow {
                     text: "Predict: " + recorder.predictText
                 }
             }
+        }
+
+        // The last thing that went wrong or that the user must know, until the next start.
+        Label {
+            objectName: "statusLabel"
+            text: recorder.statusText
+            visible: text !== ""
+            color: "#c0392b"
+            elide: Text.ElideRight
+            Layout.fillWidth: true
+            Layout.leftMargin: 20
+            Layout.rightMargin: 20
         }
 
         TabBar {

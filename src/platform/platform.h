@@ -48,6 +48,9 @@ void prepareApplication();
 // current directory, which Windows would search first for a bare name.
 QString ffmpegProgram();
 
+// Where ffmpegProgram() looks, for the window: "in the folders of PATH".
+QString ffmpegSearchPlaces();
+
 // Before the start: on Linux FFmpeg is told to finish its file (SIGINT) when the
 // program dies, so that a killed or crashed Caprello leaves no FFmpeg recording on.
 void prepareProcess(QProcess *process);

@@ -16,6 +16,11 @@ AudioInputs audioInputs()
 
 void prepareApplication() {}
 
+QString ffmpegSearchPlaces()
+{
+    return QStringLiteral("in the folders of PATH");
+}
+
 QString ffmpegProgram()
 {
     return {};

@@ -46,6 +46,11 @@ void prepareApplication()
         qputenv("TZ", ":/etc/localtime");
 }
 
+QString ffmpegSearchPlaces()
+{
+    return QStringLiteral("in the folders of PATH");
+}
+
 QString ffmpegProgram()
 {
     return ProgramSearch::find(QStringLiteral("ffmpeg"), {}, qEnvironmentVariable("PATH"), QLatin1Char(':'));

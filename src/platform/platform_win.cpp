@@ -34,6 +34,11 @@ void prepareApplication()
 {
 }
 
+QString ffmpegSearchPlaces()
+{
+    return QStringLiteral("beside caprello.exe, then in the folders of PATH");
+}
+
 QString ffmpegProgram()
 {
     // CreateProcess would look in the current directory right after the

@@ -6,6 +6,8 @@
 #include "worker/workerreports.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QThread>
 #include <QtGlobal>
 
@@ -19,6 +21,8 @@ ScreenRecorder::ScreenRecorder(QObject *parent)
     connect(m_worker, &RecorderWorker::recordingStarted, this, &ScreenRecorder::onRecordingStarted);
     connect(m_worker, &RecorderWorker::recordingFinished, this, &ScreenRecorder::onRecordingFinished);
     connect(m_worker, &RecorderWorker::errorOccurred, this, &ScreenRecorder::onError);
+    connect(m_worker, &RecorderWorker::progressReported, this, &ScreenRecorder::onProgressReported);
+    connect(m_worker, &RecorderWorker::failureExplained, this, &ScreenRecorder::onFailureExplained);
     connect(this, &ScreenRecorder::startWorkerRecording, m_worker, &RecorderWorker::doRecord);
     connect(this, &ScreenRecorder::stopWorkerRecording, m_worker, &RecorderWorker::doStop);
     connect(this, &ScreenRecorder::pauseWorkerRecording, m_worker, &RecorderWorker::doPause);
@@ -58,7 +62,9 @@ void ScreenRecorder::setIsRecording(bool recording)
     if (recording == m_isRecording)
         return;
     m_isRecording = recording;
+    m_recordedMs = -1;
     emit isRecordingChanged();
+    updateClock();
 }
 
 void ScreenRecorder::setIsPaused(bool paused)
@@ -67,6 +73,48 @@ void ScreenRecorder::setIsPaused(bool paused)
         return;
     m_isPaused = paused;
     emit isPausedChanged();
+    updateClock();
+}
+
+void ScreenRecorder::setStatusText(const QString &text)
+{
+    if (text == m_statusText)
+        return;
+    m_statusText = text;
+    emit statusTextChanged();
+}
+
+void ScreenRecorder::updateClock()
+{
+    QString clock;
+    if (m_isRecording && m_isPaused) {
+        clock = QStringLiteral("Paused");
+    } else if (m_isRecording && m_recordedMs < 0) {
+        clock = QStringLiteral("Starting...");
+    } else if (m_isRecording) {
+        const qint64 s = m_recordedMs / 1000;
+        clock = s >= 3600 ? QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+                                    .arg(s % 60, 2, 10, QLatin1Char('0'))
+                          : QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+    }
+    if (clock == m_clockText)
+        return;
+    m_clockText = clock;
+    emit clockTextChanged();
+}
+
+void ScreenRecorder::onProgressReported(qint64 recordedMs)
+{
+    if (!m_isRecording)
+        return;
+    m_recordedMs = recordedMs;
+    updateClock();
+}
+
+void ScreenRecorder::onFailureExplained(const QString &lastLine, bool killed)
+{
+    m_failureLine = lastLine;
+    m_failureKilled = killed;
 }
 
 void ScreenRecorder::startRecording(const QString &mode, int x, int y, int w, int h)
@@ -76,8 +124,20 @@ void ScreenRecorder::startRecording(const QString &mode, int x, int y, int w, in
         return;
     m_micDevice.clear();
     m_speakerDevice.clear();
+    m_failureLine.clear();
+    m_failureKilled = false;
+    setStatusText({});
 
     qDebug() << "Start Recording Requested. Mode:" << mode << " Area:" << w << "x" << h << "at" << x << "," << y;
+
+    // FFmpeg would only fail after its start; say so before anything runs.
+    const QFileInfo folder(saveDirectoryPath());
+    if (!folder.isDir() || !folder.isWritable()) {
+        qWarning() << "Recordings folder cannot be written:" << folder.filePath();
+        setStatusText(QStringLiteral("The recordings folder cannot be written: %1")
+                              .arg(QDir::toNativeSeparators(folder.filePath())));
+        return;
+    }
 
     const QString extension = mode.trimmed().compare(QLatin1String("MP3 only"), Qt::CaseInsensitive) == 0
             ? QStringLiteral(".mp3")
@@ -87,8 +147,10 @@ void ScreenRecorder::startRecording(const QString &mode, int x, int y, int w, in
     const DeviceChoice::Choice choice = DeviceChoice::choose(devices.inputs, devices.defaultInput);
     m_micDevice = choice.mic.description;
     m_speakerDevice = choice.speaker.description;
-    if (!choice.speakerFound)
+    if (!choice.speakerFound) {
         qWarning("WARNING: 'Stereo Mix' not found! System audio cannot be recorded.");
+        setStatusText(QStringLiteral("No system-sound input was found: only the microphone is recorded."));
+    }
     qDebug() << "Dynamic Mic Found:" << m_micDevice;
     qDebug() << "Dynamic Speaker Found:" << m_speakerDevice;
 
@@ -145,6 +207,19 @@ void ScreenRecorder::onError(const QString &error)
     // window must keep offering STOP. Only a report that FFmpeg is gone ends it.
     if (!WorkerReports::endsProcess(error))
         return;
+    if (error == WorkerReports::failedToStart()) {
+        setStatusText(Platform::ffmpegProgram().isEmpty()
+                              ? QStringLiteral("FFmpeg was not found. Caprello looks for it %1.").arg(Platform::ffmpegSearchPlaces())
+                              : QStringLiteral("FFmpeg could not be started."));
+    } else if (m_failureKilled) {
+        setStatusText(QStringLiteral("FFmpeg did not answer STOP and was ended after 5 seconds: the recording may not play."));
+    } else if (error != WorkerReports::unsupportedPlatform()) {
+        setStatusText(QStringLiteral("The recording failed: FFmpeg ended with code %1%2")
+                              .arg(error.section(QLatin1Char(' '), -1),
+                                   m_failureLine.isEmpty() ? QStringLiteral(".") : QStringLiteral(" (%1).").arg(m_failureLine)));
+    } else {
+        setStatusText(error);
+    }
     m_startPending = false;
     setIsRecording(false);
     setIsPaused(false);

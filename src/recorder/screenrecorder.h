@@ -23,6 +23,11 @@ class ScreenRecorder : public QObject
     Q_PROPERTY(QString saveFolder READ saveFolder NOTIFY storageInfoChanged FINAL)
     Q_PROPERTY(QString spaceText READ spaceText NOTIFY storageInfoChanged FINAL)
     Q_PROPERTY(QString predictText READ predictText NOTIFY storageInfoChanged FINAL)
+    // What the file holds so far, from FFmpeg's own progress: "Starting..." until its
+    // first report, then "m:ss" ("h:mm:ss" from an hour on), "Paused"; empty when idle.
+    Q_PROPERTY(QString clockText READ clockText NOTIFY clockTextChanged FINAL)
+    // The last thing the user must know, in plain words, until the next start.
+    Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged FINAL)
 
 public:
     explicit ScreenRecorder(QObject *parent = nullptr);
@@ -36,6 +41,8 @@ public:
     QString saveFolder() const { return m_saveFolder; }
     QString spaceText() const { return m_spaceText; }
     QString predictText() const { return m_predictText; }
+    QString clockText() const { return m_clockText; }
+    QString statusText() const { return m_statusText; }
 
     void setMicVolume(double volume);
     void setSpeakerVolume(double volume);
@@ -58,6 +65,8 @@ signals:
     void micVolumeChanged();
     void speakerVolumeChanged();
     void storageInfoChanged();
+    void clockTextChanged();
+    void statusTextChanged();
     void stopWorkerRecording();
     void pauseWorkerRecording();
     void resumeWorkerRecording();
@@ -73,10 +82,14 @@ public slots:
     void onRecordingStarted();
     void onRecordingFinished();
     void onError(const QString &error);
+    void onProgressReported(qint64 recordedMs);
+    void onFailureExplained(const QString &lastLine, bool killed);
 
 private:
     void setIsRecording(bool recording);
     void setIsPaused(bool paused);
+    void setStatusText(const QString &text);
+    void updateClock();
 
     QVariantList m_fileList;
     bool m_isRecording = false;
@@ -92,4 +105,9 @@ private:
     QString m_saveFolder;
     QString m_spaceText;
     QString m_predictText;
+    qint64 m_recordedMs = -1;  // -1: FFmpeg has not reported any time yet
+    QString m_clockText;
+    QString m_statusText;
+    QString m_failureLine;     // from the worker, right before an error that ends FFmpeg
+    bool m_failureKilled = false;
 };

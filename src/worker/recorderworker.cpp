@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QMetaType>
+#include <QRegularExpression>
 
 namespace {
 constexpr int kStartTimeoutMs = 5000;
@@ -48,6 +49,8 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
     }
 
     m_process = new QProcess(this);
+    m_lastLine.clear();
+    m_killed = false;
     // Never read; unread output would pile up in memory.
     m_process->setStandardOutputFile(QProcess::nullDevice());
     Platform::prepareProcess(m_process);
@@ -91,6 +94,7 @@ bool RecorderWorker::sendStopCommand(QProcess *proc)
     if (proc->waitForFinished(kStopTimeoutMs))
         return true;
     qDebug() << "FFMPEG did not stop, killing process.";
+    m_killed = true;
     proc->kill();
     return false;
 }
@@ -129,6 +133,21 @@ void RecorderWorker::onFFMPEGReadyReadError()
         return;
     qDebug() << "[ffmpeg]:" << text;
 
+    // Status lines ("frame=... time=00:01:02.50 bitrate=...") end in a carriage return.
+    static const QRegularExpression time(QStringLiteral("time=(\\d+):(\\d\\d):(\\d\\d)\\.(\\d\\d)"));
+    qint64 recordedMs = -1;
+    for (const QString &piece : text.split(QRegularExpression(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts)) {
+        const QString line = piece.trimmed();
+        const QRegularExpressionMatch m = time.match(line);
+        if (m.hasMatch())
+            recordedMs = ((m.captured(1).toLongLong() * 60 + m.captured(2).toInt()) * 60 + m.captured(3).toInt()) * 1000
+                    + m.captured(4).toInt() * 10;
+        else if (!line.isEmpty() && line != QLatin1String("Conversion failed!") && !line.startsWith(QLatin1String("Exiting")))
+            m_lastLine = line;
+    }
+    if (recordedMs >= 0)
+        emit progressReported(recordedMs);
+
     static const QLatin1String phrases[] = {
         QLatin1String("Unknown error"),
         QLatin1String("failed"),
@@ -146,6 +165,7 @@ void RecorderWorker::onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitSta
 {
     qDebug() << "FFMPEG process finished.";
     if (exitStatus == QProcess::CrashExit || exitCode != 0) {
+        emit failureExplained(m_lastLine, m_killed);
         emit errorOccurred(WorkerReports::exited(exitCode));
     } else {
         // FFmpeg ended well, but its file can be gone (the folder deleted meanwhile): say so.

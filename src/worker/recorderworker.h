@@ -19,6 +19,11 @@ signals:
     void recordingStarted();
     void recordingFinished();
     void errorOccurred(QString error);
+    // Beside the reports above, for the window: how much FFmpeg has recorded (the
+    // time= of its status line), and, right before an end reported as an error,
+    // FFmpeg's last line of its own and whether the stop had to kill it.
+    void progressReported(qint64 recordedMs);
+    void failureExplained(QString lastLine, bool killed);
 
 public slots:
     void doRecord(const QString &fileName, const QString &micDevice, const QString &speakerDevice,
@@ -38,4 +43,8 @@ private:
 
     // The FFmpeg of the current recording; null while the worker is free.
     QProcess *m_process = nullptr;
+    // Of the current recording: FFmpeg's last line that is not a status line,
+    // and whether the stop killed it.
+    QString m_lastLine;
+    bool m_killed = false;
 };

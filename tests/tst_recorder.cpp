@@ -1,0 +1,212 @@
+// The controller and its worker thread with the fake ffmpeg: what a recording
+// leaves behind, how every kind of failure ends, and what closing does.
+#include "recorder/screenrecorder.h"
+#include "support.h"
+
+#include <QSignalSpy>
+
+#include <memory>
+#include <signal.h>
+
+using namespace Support;
+
+class TestRecorder : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void record_data();
+    void record();
+    void failures_data();
+    void failures();
+    void closeWhilePaused();
+
+private:
+    QString trace(const char *name) const { return m_work.filePath(name); }
+    qint64 ffmpegPid() const { return readLines(trace("pid")).value(0).toLongLong(); }
+    // A home with blanks, quotes and letters beyond ASCII: every path must reach FFmpeg whole.
+    QTemporaryDir m_home{QDir::tempPath() + "/Jo \"Q\" O'Brien Åsa-XXXXXX"};
+    QTemporaryDir m_work;
+};
+
+// What FFmpeg left in `file`: the fake writes "fake recording" only when it reads "q" or gets SIGINT.
+static QByteArray contents(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void TestRecorder::initTestCase()
+{
+    qputenv("HOME", QFile::encodeName(m_home.path()));
+    qputenv("FAKE_FFMPEG_ARGS", QFile::encodeName(trace("args")));
+    qputenv("FAKE_FFMPEG_PID", QFile::encodeName(trace("pid")));
+}
+
+void TestRecorder::init()
+{
+    putFirstOnPath(FAKE_FFMPEG_DIR);
+    qputenv("FAKE_FFMPEG_BEHAVIOUR", "quit-on-q");
+    qunsetenv("FAKE_FFMPEG_STDERR");
+}
+
+void TestRecorder::record_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<QString>("argument");  // a piece of an argument FFmpeg must get
+    QTest::addColumn<bool>("stopWhilePaused");
+    QTest::addColumn<QByteArray>("progress");  // FFmpeg's status line
+    QTest::addColumn<QStringList>("clock");    // what the window's clock shows, in turn
+    QTest::newRow("Full, paused and resumed") << "Full" << ".mp4" << "x11grab" << false
+            << QByteArray("frame= 1 fps=0.0 size= 0kB time=00:04:05.50 bitrate=1.0kbits/s\r")
+            << QStringList{"Starting...", "4:05", "Paused", "4:05", ""};
+    QTest::newRow("Custom Area, stopped while paused")
+            << "Custom Area" << ".mp4" << "[0:v]crop=w=min(640\\,iw-10):h=min(480\\,ih-20):x=10:y=20[vout];" << true
+            << QByteArray("size= 9kB time=01:02:03.00 bitrate=1.0kbits/s\r") << QStringList{"Starting...", "1:02:03", "Paused", ""};
+    QTest::newRow("MP3 only") << "MP3 only" << ".mp3" << "libmp3lame" << false << QByteArray()
+                              << QStringList{"Starting...", "Paused", "Starting...", ""};
+}
+
+void TestRecorder::record()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, extension);
+    QFETCH(QString, argument);
+    QFETCH(bool, stopWhilePaused);
+    QFETCH(QByteArray, progress);
+    QFETCH(QStringList, clock);
+
+    qputenv("FAKE_FFMPEG_STDERR", progress);
+    ScreenRecorder r;
+    QStringList clockShown;
+    connect(&r, &ScreenRecorder::clockTextChanged, this, [&] { clockShown << r.clockText(); });
+    QSignalSpy orders(&r, &ScreenRecorder::startWorkerRecording);
+    r.startRecording(mode, 10, 20, 640, 480);
+    r.startRecording(mode);  // a double click on START
+    QTRY_VERIFY(r.isRecording());
+    QCOMPARE(orders.count(), 1);
+    const QString file = orders.first().first().toString();
+    const QStringList args = readLines(trace("args"));
+    QCOMPARE(args.last(), file);
+    QVERIFY2(!args.filter(argument).isEmpty(), qPrintable(args.join(' ')));
+    QVERIFY(file.startsWith(m_home.path() + "/Desktop/ScreenRecordings/rec_") && file.endsWith(extension));
+
+    // PAUSE freezes FFmpeg, RESUME lets it run.
+    const qint64 pid = ffmpegPid();
+    QTRY_COMPARE(clockShown.size(), clock.size() - (stopWhilePaused ? 2 : 3));
+    r.pauseRecording();
+    QTRY_COMPARE(processState(pid), 'T');
+    if (!stopWhilePaused) {
+        r.resumeRecording();
+        QTRY_VERIFY(processState(pid) != 'T');
+    }
+    QSignalSpy files(&r, &ScreenRecorder::fileListChanged);
+    r.stopRecording();
+    QVERIFY(files.wait(10000));
+    QVERIFY(!r.isRecording() && !r.isPaused());
+    // FFmpeg read the "q" (it was not killed) and the gallery shows the file first.
+    QCOMPARE(contents(file), QByteArray("fake recording"));
+    QCOMPARE(r.fileList().first().toMap().value("name").toString(), QFileInfo(file).fileName());
+    QCOMPARE(clockShown, clock);
+}
+
+void TestRecorder::failures_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QByteArray>("errorOutput");
+    QTest::addColumn<QString>("then");    // what happens once it records
+    QTest::addColumn<QString>("status");  // how the window's status line begins
+    QTest::addColumn<int>("listed");      // new recordings in the gallery
+    QTest::newRow("no ffmpeg") << "missing" << QByteArray() << ""
+                               << "FFmpeg was not found. Caprello looks for it in the folders of PATH." << 0;
+    QTest::newRow("only in the working folder: never run") << "planted" << QByteArray() << ""
+                                                           << "FFmpeg was not found." << 0;
+    QTest::newRow("folder cannot be written") << "folder" << QByteArray() << ""
+                                              << "The recordings folder cannot be written: " << 0;
+    QTest::newRow("exits at once") << "exit" << QByteArray("Unknown encoder 'libx264'\n") << ""
+                                   << "The recording failed: FFmpeg ended with code 1 (Unknown encoder 'libx264')." << 0;
+    QTest::newRow("crashes") << "quit-on-q" << QByteArray() << "crash"
+                             << "The recording failed: FFmpeg ended with code 11." << 0;
+    QTest::newRow("ignores q: killed") << "ignore-q" << QByteArray() << "stop"
+                                       << "FFmpeg did not answer STOP and was ended after 5 seconds" << 0;
+    QTest::newRow("error output, records on") << "quit-on-q"
+            << QByteArray("[pulse @ 0x55] pa_stream_get_latency() failed\n") << "stop" << "" << 1;
+    QTest::newRow("no system sound") << "no sound server" << QByteArray() << "stop"
+                                     << "No system-sound input was found: only the microphone is recorded." << 1;
+}
+
+void TestRecorder::failures()
+{
+    QFETCH(QString, fault);
+    QFETCH(QByteArray, errorOutput);
+    QFETCH(QString, then);
+    QFETCH(QString, status);
+    QFETCH(int, listed);
+
+    const QString folder = m_home.path() + "/Desktop/ScreenRecordings";
+    if (fault == "folder")
+        QVERIFY(QDir(folder).removeRecursively() && QFile(folder).open(QIODevice::WriteOnly));
+    ScreenRecorder r;
+    QSignalSpy recording(&r, &ScreenRecorder::isRecordingChanged);
+    QSignalSpy statusChanges(&r, &ScreenRecorder::statusTextChanged);
+    const int earlier = r.fileList().size();
+    if (fault == "missing")
+        putFirstOnPath({});
+    if (fault == "planted") {  // a bare name would run it: relative and empty PATH entries mean "here"
+        QDir::setCurrent(FAKE_FFMPEG_DIR);
+        qputenv("PATH", ":.:fake");
+    }
+    if (fault == "no sound server")
+        qputenv("PULSE_SERVER", "/nonexistent");
+    qputenv("FAKE_FFMPEG_BEHAVIOUR", fault.toUtf8());
+    qputenv("FAKE_FFMPEG_STDERR", errorOutput);
+    r.startRecording("Full");
+    qunsetenv("PULSE_SERVER");
+    if (!then.isEmpty()) {
+        QTRY_VERIFY(r.isRecording());
+        QTest::qWait(300);
+        QVERIFY(r.isRecording());  // FFmpeg's complaints alone do not end the recording
+        if (then == "crash")
+            ::kill(pid_t(ffmpegPid()), SIGSEGV);
+        else
+            r.stopRecording();
+    }
+    if (!status.isEmpty())
+        QTRY_VERIFY_WITH_TIMEOUT(!statusChanges.isEmpty(), 10000);
+    QDir::setCurrent(QDir::tempPath());
+    QTRY_VERIFY_WITH_TIMEOUT(!r.isRecording() && !r.isPaused() && r.clockText().isEmpty(), 10000);
+    QVERIFY2(status.isEmpty() ? r.statusText().isEmpty() : r.statusText().startsWith(status), qPrintable(r.statusText()));
+    // Never claimed to record what could not start.
+    QCOMPARE(recording.count(), QString("missing planted folder").contains(fault) ? 0 : 2);
+    QCOMPARE(r.fileList().size(), earlier + listed);
+
+    // The program keeps working: the next recording goes through and clears the status line.
+    init();
+    QFile::remove(folder);
+    QSignalSpy files(&r, &ScreenRecorder::fileListChanged);
+    r.startRecording("Full");
+    QTRY_VERIFY(r.isRecording());
+    QCOMPARE(r.statusText(), QString());
+    r.stopRecording();
+    QVERIFY(files.wait(10000));
+    QCOMPARE(r.fileList().size(), earlier + listed + 1);
+}
+
+void TestRecorder::closeWhilePaused()
+{
+    auto r = std::make_unique<ScreenRecorder>();
+    QSignalSpy orders(r.get(), &ScreenRecorder::startWorkerRecording);
+    r->startRecording("Full");
+    QTRY_VERIFY(r->isRecording());
+    const qint64 pid = ffmpegPid();
+    r->pauseRecording();
+    QTRY_COMPARE(processState(pid), 'T');
+    r.reset();  // what closing the window does
+    QCOMPARE(contents(orders.first().first().toString()), QByteArray("fake recording"));
+    QCOMPARE(processState(pid), '?');
+}
+
+QTEST_GUILESS_MAIN(TestRecorder)
+#include "tst_recorder.moc"
