@@ -1,16 +1,21 @@
 // Linux (X11 + PulseAudio/PipeWire): x11grab and pulse inputs; pause by
-// stopping the whole process with SIGSTOP and continuing it with SIGCONT.
+// stopping the whole process with SIGSTOP and continuing it with SIGCONT; a
+// guardian that finishes the recording when the program dies.
 // The audio inputs come from pulse_inputs.cpp.
 #include "platform.h"
 #include "programsearch.h"
 
+#include <QDebug>
 #include <QFileInfo>
 #include <QProcess>
 #include <QVariant>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -29,6 +34,50 @@ bool signalProcess(QProcess *process, int signal)
 {
     const qint64 pid = process->processId();
     return pid > 0 && ::kill(static_cast<pid_t>(pid), signal) == 0;
+}
+
+int sendSignal(int pidfd, int signal)
+{
+    return int(::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0));
+}
+
+void closeFds(int from, int to)
+{
+    if (from <= to && ::syscall(SYS_close_range, unsigned(from), unsigned(to), 0) != 0) {
+        for (int fd = from; fd <= to; ++fd)
+            ::close(fd);
+    }
+}
+
+// The guardian: a forked copy of this program that holds nothing but the read end
+// of `lifeline` (whose write end only the program holds) and a pidfd of FFmpeg,
+// which names that one process even after its pid is reused. FFmpeg ends first:
+// the guardian leaves. The lifeline breaks first, the program is dead: FFmpeg is
+// let run if paused and gets one SIGINT, which finishes its file as "q" does
+// (a second one would make it quit without its index). Between fork and _exit
+// only async-signal-safe calls: this is a copy of a threaded process.
+[[noreturn]] void guard(int lifeline, int ffmpeg, int maxFd)
+{
+    // All else goes, above all FFmpeg's error pipe: a copy held here would fill up unread and block it.
+    const int low = qMin(lifeline, ffmpeg), high = qMax(lifeline, ffmpeg);
+    closeFds(3, low - 1);
+    closeFds(low + 1, high - 1);
+    closeFds(high + 1, maxFd);
+    const int null = ::open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; ++fd)
+        ::dup2(null, fd);
+    pollfd fds[2] = {{ffmpeg, POLLIN, 0}, {lifeline, POLLIN, 0}};
+    while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+    }
+    if (!(fds[0].revents & POLLIN)) {
+        sendSignal(ffmpeg, SIGCONT);
+        sendSignal(ffmpeg, SIGINT);
+        // An FFmpeg that does not finish within 30 s is not left recording.
+        pollfd ended = {ffmpeg, POLLIN, 0};
+        if (::poll(&ended, 1, 30000) == 0)
+            sendSignal(ffmpeg, SIGKILL);
+    }
+    ::_exit(0);
 }
 
 } // namespace
@@ -56,22 +105,36 @@ QString ffmpegProgram()
     return ProgramSearch::find(QStringLiteral("ffmpeg"), {}, qEnvironmentVariable("PATH"), QLatin1Char(':'));
 }
 
-void prepareProcess(QProcess *process)
+void prepareProcess(QProcess *)
 {
-    const pid_t parent = ::getpid();
-    // Runs in the child between fork and exec: only async-signal-safe calls.
-    // The death signal follows the thread that started the child (the worker
-    // thread), which ends only when the program ends anyway. SIGINT makes FFmpeg
-    // finish its file as "q" does.
-    process->setChildProcessModifier([parent] {
-        ::prctl(PR_SET_PDEATHSIG, SIGINT);
-        if (::getppid() != parent)  // the program died before the line above
-            ::raise(SIGINT);
-    });
 }
 
-void processStarted(QProcess *)
+void processStarted(QProcess *process)
 {
+    // Created once; the write end stays open, unused, until the program ends, and
+    // no child inherits it, so its read end breaks exactly when the program dies.
+    static int lifeline[2] = {-1, -1};
+    static const bool haveLifeline = ::pipe2(lifeline, O_CLOEXEC) == 0;
+    // FFmpeg is our unreaped child here, so its pid still names it.
+    const int ffmpeg = int(::syscall(SYS_pidfd_open, pid_t(process->processId()), 0));
+    if (!haveLifeline || ffmpeg < 0) {
+        qWarning() << "FFmpeg has no guardian: if the program dies, the recording is not finished.";
+        if (ffmpeg >= 0)
+            ::close(ffmpeg);
+        return;
+    }
+    const int maxFd = int(::sysconf(_SC_OPEN_MAX));
+    // Forked twice, so that the guardian is nobody's child here and nothing has to reap it.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(lifeline[1]);
+        if (::fork() == 0)
+            guard(lifeline[0], ffmpeg, maxFd);
+        ::_exit(0);
+    }
+    ::close(ffmpeg);
+    if (child > 0)
+        ::waitpid(child, nullptr, 0);
 }
 
 QString fileManagerProgram()
