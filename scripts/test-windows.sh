@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Cross-compiles the Windows thread suspend/resume and child-tying code and
-# their tests with MinGW-w64, then runs the tests under Wine in a throwaway prefix.
-# Usage: scripts/test-windows-threads.sh [build-dir]   (default build/win-threads)
+# The Windows side, on Linux: compiles every Windows source file with MinGW-w64
+# against the Qt headers (scripts/compile-windows.sh), then cross-compiles the
+# thread suspend/resume and child-tying code and their tests and runs the tests
+# under Wine in a throwaway prefix.
+# Usage: scripts/test-windows.sh [build-dir]   (default build/win)
 set -euo pipefail
 
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build_dir="${1:-$repo_root/build/win-threads}"
+build_dir="${1:-$repo_root/build/win}"
 
 if ! command -v x86_64-w64-mingw32-gcc >/dev/null 2>&1 || ! command -v wine >/dev/null 2>&1; then
     echo "Installing MinGW-w64 and Wine..."
     apt-get update
     DEBIAN_FRONTEND=noninteractive apt-get install -y g++-mingw-w64-x86-64 wine64 wine
 fi
+
+compile_status=0
+"$repo_root/scripts/compile-windows.sh" || compile_status=1
 
 mkdir -p "$build_dir"
 build_dir="$(cd "$build_dir" && pwd)"
@@ -45,7 +50,7 @@ trap cleanup EXIT
 
 # Every test runs even when an earlier one fails; the first failure's status
 # is the script's.
-status=0
+status=$compile_status
 for t in "${tests[@]}"; do
     echo "== $t.exe"
     rc=0
