@@ -159,3 +159,8 @@ int win_tie_process_to_this_one(unsigned long pid)
     CloseHandle(process);
     return assigned ? 0 : -1;
 }
+
+void *win_tie_job(void)
+{
+    return g_tie_job;
+}

@@ -32,6 +32,10 @@ int win_release_process_threads(unsigned long pid);
 // does not exist), the job cannot be set up, or the assignment is refused.
 int win_tie_process_to_this_one(unsigned long pid);
 
+// The job of win_tie_process_to_this_one (a HANDLE), or NULL before its first
+// success. Still owned here: a caller may duplicate it, never close it.
+void *win_tie_job(void);
+
 #ifdef __cplusplus
 }
 #endif
