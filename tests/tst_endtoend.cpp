@@ -39,12 +39,13 @@ void TestEndToEnd::record_data()
     QTest::addColumn<QRect>("area");
     QTest::addColumn<double>("speakerGain");
     QTest::addColumn<double>("micGain");
-    QTest::addColumn<bool>("stopWhilePaused");
-    QTest::addColumn<QString>("streams");  // codecs and picture size
-    QTest::newRow("Full, paused and resumed") << "Full" << QRect() << 1.0 << 1.0 << false << "h264+aac 1280x720";
+    QTest::addColumn<int>("pauseSeconds");  // 0: stopped while paused
+    QTest::addColumn<QString>("streams");   // codecs and picture size
+    QTest::newRow("Full, paused 4 s while something else plays")
+            << "Full" << QRect() << 1.0 << 1.0 << 4 << "h264+aac 1280x720";
     QTest::newRow("Custom Area past the edge, stopped while paused")
-            << "Custom Area" << QRect(1000, 600, 640, 360) << 2.0 << 1.0 << true << "h264+aac 280x120";
-    QTest::newRow("MP3 only") << "MP3 only" << QRect() << 0.5 << 2.0 << false << "mp3 0x0";
+            << "Custom Area" << QRect(1000, 600, 640, 360) << 2.0 << 1.0 << 0 << "h264+aac 280x120";
+    QTest::newRow("MP3 only, paused 1 s") << "MP3 only" << QRect() << 0.5 << 2.0 << 1 << "mp3 0x0";
 }
 
 void TestEndToEnd::record()
@@ -53,7 +54,7 @@ void TestEndToEnd::record()
     QFETCH(QRect, area);
     QFETCH(double, speakerGain);
     QFETCH(double, micGain);
-    QFETCH(bool, stopWhilePaused);
+    QFETCH(int, pauseSeconds);
     QFETCH(QString, streams);
 
     ScreenRecorder r;
@@ -67,10 +68,15 @@ void TestEndToEnd::record()
     // FFmpeg probes its inputs first; a stop before its first frames leaves an empty file.
     QTRY_VERIFY_WITH_TIMEOUT(QTime::fromString(r.clockText(), "m:ss") >= QTime(0, 0, 2), 20000);
     r.pauseRecording();
-    QTest::qWait(1000);
-    if (!stopWhilePaused) {
+    if (pauseSeconds > 1)  // a 1500 Hz tone on the speakers, only while paused
+        QProcess::startDetached("sox", {"-q", "-n", "-t", "pulseaudio", "speakers", "synth",
+                                        QString::number(pauseSeconds - 1), "sine", "1500"});
+    QTest::qWait(qMax(pauseSeconds, 1) * 1000);
+    if (pauseSeconds > 0) {
         r.resumeRecording();
-        QTest::qWait(1500);
+        // Each input hands over what its stream held from the pause first: give
+        // the microphone's stream time to be back.
+        QTest::qWait(2000 + (pauseSeconds > 1 ? pauseSeconds * 1000 : 0));
     }
     r.stopRecording();
     QTRY_VERIFY_WITH_TIMEOUT(!r.isRecording(), 10000);
@@ -89,6 +95,20 @@ void TestEndToEnd::record()
           p.duration, mic, speakers, speakers - mic, expectedGap);
     QVERIFY2(mic > -40 && speakers > -40, "a sound source is missing");
     QVERIFY2(qAbs(speakers - mic - expectedGap) < 2.0, "the gains were not applied");
+    if (pauseSeconds < 4)
+        return;
+
+    // The pause is in the file as silence: the microphone before, nothing, the microphone after.
+    QString levels;  // per second, 440 Hz: '+' present, '.' silent, '~' partly
+    for (int second = 0; second + 1 <= p.duration; ++second) {
+        const QStringList span = {"-ss", QString::number(second), "-t", "1", "-i", file};
+        const double level = toneLevel(span, 440), paused = toneLevel(span, 1500);
+        levels += level > -30 ? '+' : level < -50 ? '.' : '~';
+        qInfo("second %d: 440 Hz (microphone) %.1f dB, 1500 Hz (played while paused) %.1f dB", second, level, paused);
+    }
+    // 1500 Hz at full level is -10 dB; what the other tones leak into its band is near -42 dB.
+    QVERIFY2(toneLevel({"-i", file}, 1500) < -35, "what played during the pause was recorded");
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\+{2,}[~.]*\\.{2,}[~.]*\\+")).match(levels).hasMatch(), qPrintable(levels));
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

@@ -4,6 +4,7 @@
 // The audio inputs come from pulse_inputs.cpp.
 #include "platform.h"
 #include "programsearch.h"
+#include "pulse_audio.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -153,11 +154,27 @@ QString suspendMechanism()
     return QStringLiteral("POSIX signals");
 }
 
+// A stopped FFmpeg still gets sound: the server fills its streams and hands it all
+// over on resume. Muted from before the stop until after the resume, they hold silence.
+void setMuted(QProcess *process, bool muted)
+{
+    if (!muted && !process->property("caprelloMuted").toBool())
+        return;
+    const bool done = PulseAudio::setRecordingMuted(process->processId(), muted);
+    process->setProperty("caprelloMuted", muted && done);
+    if (!done)
+        qWarning() << (muted ? "The sound could not be silenced for the pause: the paused span may hold it."
+                             : "The sound could not be turned on again after the pause.");
+}
+
 void suspendProcess(QProcess *process)
 {
     const int count = suspensions(process);
-    if (count == 0 && !signalProcess(process, SIGSTOP))
-        return;
+    if (count == 0) {
+        setMuted(process, true);
+        if (!signalProcess(process, SIGSTOP))
+            return;
+    }
     process->setProperty(kSuspensions, count + 1);
 }
 
@@ -166,8 +183,10 @@ void resumeProcess(QProcess *process)
     const int count = suspensions(process);
     if (count == 0)
         return;
-    if (count == 1)
+    if (count == 1) {
+        setMuted(process, false);
         signalProcess(process, SIGCONT);
+    }
     process->setProperty(kSuspensions, count - 1);
 }
 
@@ -175,6 +194,7 @@ void releaseProcess(QProcess *process)
 {
     if (suspensions(process) == 0)
         return;
+    setMuted(process, false);
     signalProcess(process, SIGCONT);
     process->setProperty(kSuspensions, 0);
 }
