@@ -1,16 +1,11 @@
 #!/usr/bin/env bash
-# Builds the program and its benchmarks (Release) and runs every benchmark on a private
-# X + PulseAudio desktop, one table each; bench/run.sh --quick: fewer, shorter rounds.
-# Build folder: $CAPRELLO_BENCH_BUILD, else /tmp/caprello-bench; the tables also go to
-# <build>/bench-results.md, the program's own log to <build>/bench.log.
+# Builds Release and runs every benchmark on a private X + PulseAudio desktop, one table
+# each; bench/run.sh --quick: fewer, shorter rounds. See bench/README.md.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${CAPRELLO_BENCH_BUILD:-/tmp/caprello-bench}
-case "${1:-}" in
-"") quick= ;;
---quick) quick=--quick ;;
-*) echo "usage: $0 [--quick]" >&2; exit 2 ;;
-esac
+quick=${1:-}
+[ -z "$quick" ] || [ "$quick" = --quick ] || { echo "usage: $0 [--quick]" >&2; exit 2; }
 source "$root/scripts/deps.sh"
 caprello_install "${CAPRELLO_BUILD_PACKAGES[@]}" xvfb xauth pulseaudio pulseaudio-utils sox libsox-fmt-pulse python3-xlib
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCAPRELLO_BUILD_BENCH=ON >/dev/null

@@ -1,11 +1,8 @@
 #!/usr/bin/python3
 """usage: startup.py PROGRAM REFERENCE [--runs N]
 6. Start-up and memory of the program next to a minimal Qt Quick window; exit code 1 when a goal is missed."""
-# Both started alike on $DISPLAY (xcb, HOME a temporary folder of each one's own, kept over
-# its runs as a user's is); one unmeasured warm-up run each (it fills the QML cache), then
-# they alternate. Per run: start -> window mapped; start -> first frame (the window's top-left
-# 8x8 pixels, read back from X every 2 ms, first show what they show once it has settled);
-# VmRSS 3 s after the start.
+# Alike on $DISPLAY, HOME kept over the runs; a warm-up run each (it fills the QML cache), then alternated.
+# First frame: the window's top-left 8x8 pixels (read back from X) first show what they show once settled.
 import os, statistics, subprocess, sys, tempfile, time
 
 from Xlib import X, display, error  # python3-xlib
@@ -13,16 +10,10 @@ from Xlib import X, display, error  # python3-xlib
 GOAL, SETTLE_S, POLL_S = 1.3, 3.0, 0.002
 
 
-def shown(w, pid, pid_atom):
-    prop = w.get_full_property(pid_atom, X.AnyPropertyType)
-    return prop and prop.value[0] == pid and w.get_attributes().map_state == X.IsViewable
-
-
-def one_run(program, home, d, pid_atom):
+def one_run(program, home, d, pid_of):
     env = {k: v for k, v in os.environ.items() if k not in ("XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME")}
-    t0 = time.monotonic()
-    proc = subprocess.Popen([program], env=dict(env, HOME=home, QT_QPA_PLATFORM="xcb"), stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
+    t0, proc = time.monotonic(), subprocess.Popen([program], env=dict(env, HOME=home, QT_QPA_PLATFORM="xcb"),
+                                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     window = mapped = None
     samples = []  # (s since the start, corner pixels)
     try:
@@ -30,8 +21,8 @@ def one_run(program, home, d, pid_atom):
             if proc.poll() is not None:
                 raise RuntimeError("%s exited with %s" % (program, proc.returncode))
             try:  # no window manager: the top-level windows are the root window's children
-                window = window or next((w for w in d.screen().root.query_tree().children
-                                         if shown(w, proc.pid, pid_atom)), None)
+                window = window or next((w for w in d.screen().root.query_tree().children if w.get_attributes().map_state
+                                         == X.IsViewable and pid_of(w) == proc.pid), None)
                 mapped = mapped or (window and time.monotonic() - t0)
                 if window:
                     samples.append((time.monotonic() - t0, window.get_image(0, 0, 8, 8, X.ZPixmap, 0xFFFFFFFF).data))
@@ -52,10 +43,11 @@ def one_run(program, home, d, pid_atom):
 def main(program, reference, runs=5):
     d = display.Display()
     pid_atom = d.intern_atom("_NET_WM_PID")
+    pid_of = lambda w: getattr(w.get_full_property(pid_atom, X.AnyPropertyType), "value", [0])[0]
     both = [(p, tempfile.TemporaryDirectory(prefix="caprello-bench-startup-")) for p in (program, reference)]
     for p, home in both:
-        one_run(p, home.name, d, pid_atom)
-    results = list(zip(*[[one_run(p, home.name, d, pid_atom) for p, home in both] for _ in range(runs)]))
+        one_run(p, home.name, d, pid_of)
+    results = list(zip(*[[one_run(p, home.name, d, pid_of) for p, home in both] for _ in range(runs)]))
     med = [[statistics.median(column) for column in zip(*side)] for side in results]
     rows, misses = [], 0
     for i, (what, unit) in enumerate((("process start -> first frame", "ms"),
