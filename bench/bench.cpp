@@ -117,7 +117,6 @@ void onMessage(QtMsgType, const QMessageLogContext &, const QString &msg)
     std::fprintf(stderr, "%s\n", msg.toLocal8Bit().constData());
 }
 
-
 // ---- environment, waiting --------------------------------------------------------------
 
 // HOME: a fresh temporary folder (set in main()), so recordings land in its Desktop/ScreenRecordings.
@@ -160,8 +159,9 @@ double timeToSignal(ScreenRecorder &recorder, Signal signal, const std::function
                     const std::function<void()> &action)
 {
     double at = -1;
-    const Clock clock;
+    Clock clock;
     const auto stamp = QObject::connect(&recorder, signal, [&] { at = at < 0 && accept() ? clock.ms() : at; });
+    clock.restart();
     action();
     waitUntil([&] { return at >= 0; }, 15000, 1000);
     QObject::disconnect(stamp);
