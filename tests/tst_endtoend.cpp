@@ -25,7 +25,7 @@ private:
 
 void TestEndToEnd::initTestCase()
 {
-    REQUIRE_TEST_DESKTOP();
+    QVERIFY2(testDesktop(), "needs the test desktop that scripts/test.sh starts");
     qputenv("HOME", QFile::encodeName(m_home.path()));
     const double mic = toneLevel({"-f", "pulse", "-t", "2", "-i", "mic"}, 440);
     const double speakers = toneLevel({"-f", "pulse", "-t", "2", "-i", "speakers.monitor"}, 1000);
@@ -82,9 +82,9 @@ void TestEndToEnd::record()
     QTRY_VERIFY_WITH_TIMEOUT(!r.isRecording(), 10000);
 
     const QString file = orders.first().first().toString();
-    const Probe p = probe(file);
-    QCOMPARE(QStringLiteral("%1 %2x%3").arg(p.codecs.join('+')).arg(p.width).arg(p.height), streams);
-    QVERIFY2(p.duration > 1.8, qPrintable(QString::number(p.duration)));
+    const QString probed = probe(file);
+    const double duration = probed.section(' ', 2).toDouble();
+    QVERIFY2(probed.section(' ', 0, 1) == streams && duration > 1.8, qPrintable(probed));
     QCOMPARE(r.fileList().first().toMap().value("name").toString(), QFileInfo(file).fileName());
 
     // Both sounds are there, and the gap between them moved by the gains' ratio.
@@ -92,7 +92,7 @@ void TestEndToEnd::record()
     const double speakers = toneLevel({"-i", file}, 1000);
     const double expectedGap = m_rawGap + 20 * std::log10(speakerGain / micGain);
     qInfo("%s: %.2f s, 440 Hz %.1f dB, 1000 Hz %.1f dB, gap %.1f dB (expected %.1f)", qPrintable(streams),
-          p.duration, mic, speakers, speakers - mic, expectedGap);
+          duration, mic, speakers, speakers - mic, expectedGap);
     QVERIFY2(mic > -40 && speakers > -40, "a sound source is missing");
     QVERIFY2(qAbs(speakers - mic - expectedGap) < 2.0, "the gains were not applied");
     if (pauseSeconds < 4)
@@ -100,7 +100,7 @@ void TestEndToEnd::record()
 
     // The pause is in the file as silence: the microphone before, nothing, the microphone after.
     QString levels;  // per second, 440 Hz: '+' present, '.' silent, '~' partly
-    for (int second = 0; second + 1 <= p.duration; ++second) {
+    for (int second = 0; second + 1 <= duration; ++second) {
         const QStringList span = {"-ss", QString::number(second), "-t", "1", "-i", file};
         const double level = toneLevel(span, 440), paused = toneLevel(span, 1500);
         levels += level > -30 ? '+' : level < -50 ? '.' : '~';
