@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Drives the real program under Xvfb like a person would (xdotool clicks and drags,
 # the real ffmpeg, a private PulseAudio) and takes screenshots of each state:
-# idle, recording, paused, the area selector, and the gallery after a full-desktop,
-# a custom-area and an MP3 recording made from the window alone.
+# idle, recording (with its clock), paused, the area selector, the gallery after a
+# full-desktop, a custom-area and an MP3 recording made from the window alone, and the
+# status line after a start without ffmpeg.
 # Usage: scripts/screenshots.sh [output-dir]   (default build/screenshots)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -75,6 +76,18 @@ click 860 152 1.5
 wait_recording
 click 860 125 3
 shot 5-gallery
+
+# A start with no ffmpeg to be found: the status line says so.
+kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
+HOME=$home PATH=/usr/local/sbin:/sbin QT_FORCE_STDERR_LOGGING=1 "$build/src/caprello" >"$out/caprello-no-ffmpeg.log" 2>&1 &
+app_pid=$!
+for _ in $(seq 100); do
+    xdotool search --name '^Caprello$' >/dev/null 2>&1 && break
+    sleep 0.1
+done
+sleep 1
+click 860 152 1.5
+shot 6-failed-start
 
 echo "Recordings:"
 for f in "$home"/Desktop/ScreenRecordings/*; do

@@ -23,7 +23,8 @@ caprello_desktop_start() {
     export XDG_RUNTIME_DIR="$CAPRELLO_DESKTOP_TMP/runtime"
     mkdir -m 700 "$XDG_RUNTIME_DIR"
     unset PULSE_SERVER
-    pulseaudio --daemonize=yes --exit-idle-time=-1 --disallow-exit \
+    # Its own state too: nothing a run sets (a stream's mute, a volume) outlives the desktop.
+    XDG_CONFIG_HOME="$CAPRELLO_DESKTOP_TMP/config" pulseaudio --daemonize=yes --exit-idle-time=-1 --disallow-exit \
         >"$CAPRELLO_DESKTOP_TMP/pulse.log" 2>&1 || { cat "$CAPRELLO_DESKTOP_TMP/pulse.log" >&2; return 1; }
     for i in $(seq 50); do
         pactl info >/dev/null 2>&1 && break

@@ -29,7 +29,7 @@ void TestEndToEnd::initTestCase()
     qputenv("HOME", QFile::encodeName(m_home.path()));
     const double mic = toneLevel({"-f", "pulse", "-t", "2", "-i", "mic"}, 440);
     const double speakers = toneLevel({"-f", "pulse", "-t", "2", "-i", "speakers.monitor"}, 1000);
-    QVERIFY(mic > -40 && speakers > -40);
+    QVERIFY2(mic > -40 && speakers > -40, qPrintable(QStringLiteral("sources: %1 dB, %2 dB").arg(mic).arg(speakers)));
     m_rawGap = speakers - mic;
 }
 
@@ -108,7 +108,7 @@ void TestEndToEnd::record()
     }
     // 1500 Hz at full level is -10 dB; what the other tones leak into its band is near -42 dB.
     QVERIFY2(toneLevel({"-i", file}, 1500) < -35, "what played during the pause was recorded");
-    QVERIFY2(QRegularExpression(QStringLiteral("^\\+{2,}[~.]*\\.{2,}[~.]*\\+")).match(levels).hasMatch(), qPrintable(levels));
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\+{2,}[~.]*\\.[~.]*\\+")).match(levels).hasMatch(), qPrintable(levels));
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

@@ -86,6 +86,8 @@ void TestProgram::recordThenEnd()
           qPrintable(probed), atEnd);
     QCOMPARE(probed.section(' ', 0, 1), QStringLiteral("h264+aac 1280x720"));
     QVERIFY2(duration > atEnd - pause - 1.0 && duration < atEnd + 1.0, "the file does not hold what was recorded");
+    // A pause's mute is not kept for FFmpeg's next recording by the sound server.
+    QVERIFY(toneLevel({"-f", "pulse", "-t", "1", "-i", "mic"}, 440) > -40);
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

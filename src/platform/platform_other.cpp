@@ -14,6 +14,11 @@ AudioInputs audioInputs()
     return {};
 }
 
+bool finishRecordingOfDeadProgram()
+{
+    return false;
+}
+
 void prepareApplication() {}
 
 QString ffmpegSearchPlaces()

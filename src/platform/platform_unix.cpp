@@ -19,6 +19,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <vector>
+
 namespace {
 
 // Stop signals do not nest (one SIGCONT undoes any number of SIGSTOPs), so the
@@ -50,14 +52,29 @@ void closeFds(int from, int to)
     }
 }
 
+// Lets a paused FFmpeg run and sends it one SIGINT, on which it finishes its file
+// as on "q" (a second one would make it quit without its index). An FFmpeg that
+// has not ended 30 s later is killed: none is left recording. Only system calls.
+void finishRecording(int ffmpeg)
+{
+    sendSignal(ffmpeg, SIGCONT);
+    sendSignal(ffmpeg, SIGINT);
+    pollfd ended = {ffmpeg, POLLIN, 0};
+    if (::poll(&ended, 1, 30000) == 0)
+        sendSignal(ffmpeg, SIGKILL);
+}
+
+constexpr char kGuardianTask[] = "CAPRELLO_GUARDIAN";  // FFmpeg's pid; its pidfd is descriptor 3
+
 // The guardian: a forked copy of this program that holds nothing but the read end
 // of `lifeline` (whose write end only the program holds) and a pidfd of FFmpeg,
 // which names that one process even after its pid is reused. FFmpeg ends first:
-// the guardian leaves. The lifeline breaks first, the program is dead: FFmpeg is
-// let run if paused and gets one SIGINT, which finishes its file as "q" does
-// (a second one would make it quit without its index). Between fork and _exit
+// the guardian leaves. The lifeline breaks first, the program is dead: the
+// guardian becomes a fresh copy of the program (`environment` names the task) that
+// can talk to the sound server, takes back a pause's mute (the server would keep
+// it for FFmpeg's next streams) and finishes the recording. Between fork and exec
 // only async-signal-safe calls: this is a copy of a threaded process.
-[[noreturn]] void guard(int lifeline, int ffmpeg, int maxFd)
+[[noreturn]] void guard(int lifeline, int ffmpeg, int maxFd, char **environment)
 {
     // All else goes, above all FFmpeg's error pipe: a copy held here would fill up unread and block it.
     const int low = qMin(lifeline, ffmpeg), high = qMax(lifeline, ffmpeg);
@@ -71,12 +88,13 @@ void closeFds(int from, int to)
     while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
     }
     if (!(fds[0].revents & POLLIN)) {
-        sendSignal(ffmpeg, SIGCONT);
-        sendSignal(ffmpeg, SIGINT);
-        // An FFmpeg that does not finish within 30 s is not left recording.
-        pollfd ended = {ffmpeg, POLLIN, 0};
-        if (::poll(&ended, 1, 30000) == 0)
-            sendSignal(ffmpeg, SIGKILL);
+        // Descriptor 3 without close-on-exec (dup2 onto itself would keep the flag).
+        if (ffmpeg == 3 ? ::fcntl(3, F_SETFD, 0) == 0 : ::dup2(ffmpeg, 3) == 3) {
+            char program[] = "caprello";
+            char *argv[] = {program, nullptr};
+            ::execve("/proc/self/exe", argv, environment);
+        }
+        finishRecording(ffmpeg);  // without the fresh copy: the recording still ends well
     }
     ::_exit(0);
 }
@@ -88,6 +106,16 @@ namespace Platform {
 std::optional<CaptureBackend> captureBackend()
 {
     return CaptureBackend::X11Pulse;
+}
+
+bool finishRecordingOfDeadProgram()
+{
+    const QByteArray ffmpeg = qgetenv(kGuardianTask);
+    if (ffmpeg.isEmpty())
+        return false;
+    PulseAudio::setRecordingMuted(ffmpeg.toLongLong(), false);
+    finishRecording(3);
+    return true;
 }
 
 void prepareApplication()
@@ -125,12 +153,20 @@ void processStarted(QProcess *process)
         return;
     }
     const int maxFd = int(::sysconf(_SC_OPEN_MAX));
+    // Made before the fork: the copy may not allocate.
+    QList<QByteArray> strings = {QByteArray(kGuardianTask) + '=' + QByteArray::number(process->processId())};
+    for (char **variable = environ; *variable; ++variable)
+        strings.append(*variable);
+    std::vector<char *> environment;
+    for (QByteArray &string : strings)
+        environment.push_back(string.data());
+    environment.push_back(nullptr);
     // Forked twice, so that the guardian is nobody's child here and nothing has to reap it.
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(lifeline[1]);
         if (::fork() == 0)
-            guard(lifeline[0], ffmpeg, maxFd);
+            guard(lifeline[0], ffmpeg, maxFd, environment.data());
         ::_exit(0);
     }
     ::close(ffmpeg);

@@ -36,6 +36,11 @@ AudioInputs audioInputs()
     return result;
 }
 
+bool finishRecordingOfDeadProgram()
+{
+    return false;
+}
+
 void prepareApplication()
 {
 }
