@@ -13,8 +13,6 @@
 
 int runApplication(int argc, char **argv)
 {
-    if (Platform::finishRecordingOfDeadProgram())
-        return 0;
     Platform::prepareApplication();
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
     QGuiApplication app(argc, argv);

@@ -38,11 +38,6 @@ AudioInputs audioInputs();
 // Started with the folder's native path when the desktop service cannot open it.
 QString fileManagerProgram();
 
-// Called first thing at start-up. True when this process is the guardian of a
-// recording whose program has died (Linux): it has finished that recording, and
-// the process is to end without showing anything.
-bool finishRecordingOfDeadProgram();
-
 // Called once at start-up, before the application object exists.
 // Linux: with TZ unset, glibc checks /etc/localtime on every local-time
 // conversion; naming it in TZ makes listing 10,000 recordings several times faster.

@@ -14,11 +14,6 @@ AudioInputs audioInputs()
     return {};
 }
 
-bool finishRecordingOfDeadProgram()
-{
-    return false;
-}
-
 void prepareApplication() {}
 
 QString ffmpegSearchPlaces()

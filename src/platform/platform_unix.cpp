@@ -64,40 +64,57 @@ void finishRecording(int ffmpeg)
         sendSignal(ffmpeg, SIGKILL);
 }
 
-constexpr char kGuardianTask[] = "CAPRELLO_GUARDIAN";  // FFmpeg's pid; its pidfd is descriptor 3
+constexpr char kGuardianTask[] = "CAPRELLO_GUARDIAN";  // FFmpeg's pid; descriptors 3 and 4 as below
 
-// The guardian: a forked copy of this program that holds nothing but the read end
-// of `lifeline` (whose write end only the program holds) and a pidfd of FFmpeg,
-// which names that one process even after its pid is reused. FFmpeg ends first:
-// the guardian leaves. The lifeline breaks first, the program is dead: the
-// guardian becomes a fresh copy of the program (`environment` names the task) that
-// can talk to the sound server, takes back a pause's mute (the server would keep
-// it for FFmpeg's next streams) and finishes the recording. Between fork and exec
-// only async-signal-safe calls: this is a copy of a threaded process.
-[[noreturn]] void guard(int lifeline, int ffmpeg, int maxFd, char **environment)
+// Waits on FFmpeg's pidfd and the lifeline; when the lifeline breaks first, the
+// program is dead: `finish` runs. Only system calls.
+template <typename Finish>
+void watch(int ffmpeg, int lifeline, Finish finish)
 {
-    // All else goes, above all FFmpeg's error pipe: a copy held here would fill up unread and block it.
-    const int low = qMin(lifeline, ffmpeg), high = qMax(lifeline, ffmpeg);
-    closeFds(3, low - 1);
-    closeFds(low + 1, high - 1);
-    closeFds(high + 1, maxFd);
-    const int null = ::open("/dev/null", O_RDWR);
-    for (int fd = 0; fd < 3; ++fd)
-        ::dup2(null, fd);
     pollfd fds[2] = {{ffmpeg, POLLIN, 0}, {lifeline, POLLIN, 0}};
     while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
     }
-    if (!(fds[0].revents & POLLIN)) {
-        // Descriptor 3 without close-on-exec (dup2 onto itself would keep the flag).
-        if (ffmpeg == 3 ? ::fcntl(3, F_SETFD, 0) == 0 : ::dup2(ffmpeg, 3) == 3) {
-            char program[] = "caprello";
-            char *argv[] = {program, nullptr};
-            ::execve("/proc/self/exe", argv, environment);
-        }
-        finishRecording(ffmpeg);  // without the fresh copy: the recording still ends well
-    }
+    if (!(fds[0].revents & POLLIN))
+        finish();
+}
+
+// The guardian: a process that holds nothing but a pidfd of FFmpeg, which names
+// that one process even after its pid is reused, and the read end of `lifeline`,
+// whose write end only the program holds. It is started as a fresh copy of the
+// program (`environment` names its task), so it holds none of the program's memory
+// and can talk to the sound server. Between fork and exec only async-signal-safe
+// calls: this is a copy of a threaded process.
+[[noreturn]] void startGuardian(int lifeline, int ffmpeg, int maxFd, char **environment)
+{
+    // Descriptors 3 and 4, without close-on-exec; all else goes, above all FFmpeg's
+    // error pipe: a copy held here would fill up unread and block it.
+    const int pidfd = ::fcntl(ffmpeg, F_DUPFD, 10), life = ::fcntl(lifeline, F_DUPFD, 10);
+    const bool placed = pidfd >= 0 && life >= 0 && ::dup2(pidfd, 3) == 3 && ::dup2(life, 4) == 4;
+    closeFds(5, maxFd);
+    const int null = ::open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; ++fd)
+        ::dup2(null, fd);
+    char program[] = "caprello";
+    char *argv[] = {program, nullptr};
+    if (placed)
+        ::execve("/proc/self/exe", argv, environment);
+    watch(3, 4, [] { finishRecording(3); });  // without the fresh copy, this copy stands guard
     ::_exit(0);
 }
+
+// A guardian is this program's file run again (or, in the tests, the test's): it
+// does its task before main() and never reaches it.
+const bool g_guardianDone = [] {
+    const char *ffmpeg = ::getenv(kGuardianTask);
+    if (!ffmpeg)
+        return false;
+    watch(3, 4, [ffmpeg] {
+        // A pause's mute would be kept by the sound server for FFmpeg's next streams.
+        PulseAudio::setRecordingMuted(QByteArray(ffmpeg).toLongLong(), false);
+        finishRecording(3);
+    });
+    ::_exit(0);
+}();
 
 } // namespace
 
@@ -106,16 +123,6 @@ namespace Platform {
 std::optional<CaptureBackend> captureBackend()
 {
     return CaptureBackend::X11Pulse;
-}
-
-bool finishRecordingOfDeadProgram()
-{
-    const QByteArray ffmpeg = qgetenv(kGuardianTask);
-    if (ffmpeg.isEmpty())
-        return false;
-    PulseAudio::setRecordingMuted(ffmpeg.toLongLong(), false);
-    finishRecording(3);
-    return true;
 }
 
 void prepareApplication()
@@ -166,7 +173,7 @@ void processStarted(QProcess *process)
     if (child == 0) {
         ::close(lifeline[1]);
         if (::fork() == 0)
-            guard(lifeline[0], ffmpeg, maxFd, environment.data());
+            startGuardian(lifeline[0], ffmpeg, maxFd, environment.data());
         ::_exit(0);
     }
     ::close(ffmpeg);

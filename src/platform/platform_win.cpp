@@ -36,11 +36,6 @@ AudioInputs audioInputs()
     return result;
 }
 
-bool finishRecordingOfDeadProgram()
-{
-    return false;
-}
-
 void prepareApplication()
 {
 }

@@ -80,8 +80,9 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
         delete proc;
         return;
     }
-    Platform::processStarted(m_process);
     emit recordingStarted();
+    // After the report: the window need not wait for what guards the recording.
+    Platform::processStarted(m_process);
 }
 
 bool RecorderWorker::sendStopCommand(QProcess *proc)
