@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -44,14 +45,6 @@ int sendSignal(int pidfd, int signal)
     return int(::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0));
 }
 
-void closeFds(int from, int to)
-{
-    if (from <= to && ::syscall(SYS_close_range, unsigned(from), unsigned(to), 0) != 0) {
-        for (int fd = from; fd <= to; ++fd)
-            ::close(fd);
-    }
-}
-
 // Lets a paused FFmpeg run and sends it one SIGINT, on which it finishes its file
 // as on "q" (a second one would make it quit without its index). An FFmpeg that
 // has not ended 30 s later is killed: none is left recording. Only system calls.
@@ -78,36 +71,18 @@ void watch(int ffmpeg, int lifeline, Finish finish)
         finish();
 }
 
-// The guardian: a process that holds nothing but a pidfd of FFmpeg, which names
-// that one process even after its pid is reused, and the read end of `lifeline`,
-// whose write end only the program holds. It is started as a fresh copy of the
-// program (`environment` names its task), so it holds none of the program's memory
-// and can talk to the sound server. Between fork and exec only async-signal-safe
-// calls: this is a copy of a threaded process.
-[[noreturn]] void startGuardian(int lifeline, int ffmpeg, int maxFd, char **environment)
-{
-    // Descriptors 3 and 4, without close-on-exec; all else goes, above all FFmpeg's
-    // error pipe: a copy held here would fill up unread and block it.
-    const int pidfd = ::fcntl(ffmpeg, F_DUPFD, 10), life = ::fcntl(lifeline, F_DUPFD, 10);
-    const bool placed = pidfd >= 0 && life >= 0 && ::dup2(pidfd, 3) == 3 && ::dup2(life, 4) == 4;
-    closeFds(5, maxFd);
-    const int null = ::open("/dev/null", O_RDWR);
-    for (int fd = 0; fd < 3; ++fd)
-        ::dup2(null, fd);
-    char program[] = "caprello";
-    char *argv[] = {program, nullptr};
-    if (placed)
-        ::execve("/proc/self/exe", argv, environment);
-    watch(3, 4, [] { finishRecording(3); });  // without the fresh copy, this copy stands guard
-    ::_exit(0);
-}
-
-// A guardian is this program's file run again (or, in the tests, the test's): it
-// does its task before main() and never reaches it.
+// The guardian: this program's file run again (in the tests, the test's) with its
+// task in the environment. It holds nothing but a pidfd of FFmpeg (descriptor 3),
+// which names that one process even after its pid is reused, and the read end of
+// the lifeline (4), whose write end only the program holds; none of the program's
+// memory. It does its task before main() and never reaches it, in a child of its
+// own, so that the program need not wait for it nor reap it.
 const bool g_guardianDone = [] {
     const char *ffmpeg = ::getenv(kGuardianTask);
     if (!ffmpeg)
         return false;
+    if (::fork() != 0)
+        ::_exit(0);
     watch(3, 4, [ffmpeg] {
         // A pause's mute would be kept by the sound server for FFmpeg's next streams.
         PulseAudio::setRecordingMuted(QByteArray(ffmpeg).toLongLong(), false);
@@ -159,8 +134,6 @@ void processStarted(QProcess *process)
             ::close(ffmpeg);
         return;
     }
-    const int maxFd = int(::sysconf(_SC_OPEN_MAX));
-    // Made before the fork: the copy may not allocate.
     QList<QByteArray> strings = {QByteArray(kGuardianTask) + '=' + QByteArray::number(process->processId())};
     for (char **variable = environ; *variable; ++variable)
         strings.append(*variable);
@@ -168,17 +141,32 @@ void processStarted(QProcess *process)
     for (QByteArray &string : strings)
         environment.push_back(string.data());
     environment.push_back(nullptr);
-    // Forked twice, so that the guardian is nobody's child here and nothing has to reap it.
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(lifeline[1]);
-        if (::fork() == 0)
-            startGuardian(lifeline[0], ffmpeg, maxFd, environment.data());
-        ::_exit(0);
+    // Spawned, not forked: a fork would copy this large process and slow its other threads.
+    // Descriptors 3 and 4 come from copies above 4, so that none is already in place.
+    const int pidfd = ::fcntl(ffmpeg, F_DUPFD_CLOEXEC, 5), life = ::fcntl(lifeline[0], F_DUPFD_CLOEXEC, 5);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDWR, 0);
+    posix_spawn_file_actions_adddup2(&actions, 0, 1);
+    posix_spawn_file_actions_adddup2(&actions, 0, 2);
+    posix_spawn_file_actions_adddup2(&actions, pidfd, 3);
+    posix_spawn_file_actions_adddup2(&actions, life, 4);
+    // All else goes, above all FFmpeg's error pipe: a copy held there would fill up unread and block it.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 5);
+    char program[] = "caprello";
+    char *argv[] = {program, nullptr};
+    pid_t guardian = 0;
+    const bool spawned = pidfd >= 0 && life >= 0
+            && ::posix_spawn(&guardian, "/proc/self/exe", &actions, nullptr, argv, environment.data()) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    for (int fd : {ffmpeg, pidfd, life}) {
+        if (fd >= 0)
+            ::close(fd);
     }
-    ::close(ffmpeg);
-    if (child > 0)
-        ::waitpid(child, nullptr, 0);
+    if (!spawned)
+        qWarning() << "FFmpeg has no guardian: if the program dies, the recording is not finished.";
+    else
+        ::waitpid(guardian, nullptr, 0);  // it leaves at once, its child stands guard
 }
 
 QString fileManagerProgram()
