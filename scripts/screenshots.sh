@@ -31,13 +31,17 @@ command -v xcompmgr >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install
 xcompmgr >/dev/null 2>&1 &
 compositor_pid=$!
 
-HOME=$home QT_FORCE_STDERR_LOGGING=1 "$build/src/caprello" >"$out/caprello.log" 2>&1 &
-app_pid=$!
-for _ in $(seq 100); do
-    xdotool search --name '^Caprello$' >/dev/null 2>&1 && break
-    sleep 0.1
-done
-sleep 1
+# Starts the program with the PATH given and waits for its window.
+start_app() {
+    HOME=$home PATH=$1 QT_FORCE_STDERR_LOGGING=1 "$build/src/caprello" >"$out/$2" 2>&1 &
+    app_pid=$!
+    for _ in $(seq 100); do
+        xdotool search --name '^Caprello$' >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    sleep 1
+}
+start_app "$PATH" caprello.log
 
 shot() { import -window root "$out/$1.png"; echo "  $out/$1.png"; }
 click() { xdotool mousemove "$1" "$2" click 1; sleep "${3:-0.5}"; }
@@ -79,13 +83,7 @@ shot 5-gallery
 
 # A start with no ffmpeg to be found: the status line says so.
 kill "$app_pid"; wait "$app_pid" 2>/dev/null || true
-HOME=$home PATH=/usr/local/sbin:/sbin QT_FORCE_STDERR_LOGGING=1 "$build/src/caprello" >"$out/caprello-no-ffmpeg.log" 2>&1 &
-app_pid=$!
-for _ in $(seq 100); do
-    xdotool search --name '^Caprello$' >/dev/null 2>&1 && break
-    sleep 0.1
-done
-sleep 1
+start_app /usr/local/sbin:/sbin caprello-no-ffmpeg.log
 click 860 152 1.5
 shot 6-failed-start
 
