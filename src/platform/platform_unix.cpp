@@ -47,7 +47,7 @@ int sendSignal(int pidfd, int signal)
 
 // Lets a paused FFmpeg run and sends it one SIGINT, on which it finishes its file
 // as on "q" (a second one would make it quit without its index). An FFmpeg that
-// has not ended 30 s later is killed: none is left recording. Only system calls.
+// has not ended 30 s later is killed: none is left recording.
 void finishRecording(int ffmpeg)
 {
     sendSignal(ffmpeg, SIGCONT);
@@ -60,7 +60,7 @@ void finishRecording(int ffmpeg)
 constexpr char kGuardianTask[] = "CAPRELLO_GUARDIAN";  // FFmpeg's pid; descriptors 3 and 4 as below
 
 // Waits on FFmpeg's pidfd and the lifeline; when the lifeline breaks first, the
-// program is dead: `finish` runs. Only system calls.
+// program is dead: `finish` runs.
 template <typename Finish>
 void watch(int ffmpeg, int lifeline, Finish finish)
 {
@@ -90,6 +90,19 @@ const bool g_guardianDone = [] {
     });
     ::_exit(0);
 }();
+
+// A stopped FFmpeg still gets sound: the server fills its streams and hands it all
+// over on resume. Muted from before the stop until after the resume, they hold silence.
+void setMuted(QProcess *process, bool muted)
+{
+    if (!muted && !process->property("caprelloMuted").toBool())
+        return;
+    const bool done = PulseAudio::setRecordingMuted(process->processId(), muted);
+    process->setProperty("caprelloMuted", muted && done);
+    if (!done)
+        qWarning() << (muted ? "The sound could not be silenced for the pause: the paused span may hold it."
+                             : "The sound could not be turned on again after the pause.");
+}
 
 } // namespace
 
@@ -183,19 +196,6 @@ QString screenName()
 QString suspendMechanism()
 {
     return QStringLiteral("POSIX signals");
-}
-
-// A stopped FFmpeg still gets sound: the server fills its streams and hands it all
-// over on resume. Muted from before the stop until after the resume, they hold silence.
-void setMuted(QProcess *process, bool muted)
-{
-    if (!muted && !process->property("caprelloMuted").toBool())
-        return;
-    const bool done = PulseAudio::setRecordingMuted(process->processId(), muted);
-    process->setProperty("caprelloMuted", muted && done);
-    if (!done)
-        qWarning() << (muted ? "The sound could not be silenced for the pause: the paused span may hold it."
-                             : "The sound could not be turned on again after the pause.");
 }
 
 void suspendProcess(QProcess *process)
