@@ -111,8 +111,9 @@ void ScreenRecorder::onProgressReported(qint64 recordedMs)
     updateClock();
 }
 
-void ScreenRecorder::onFailureExplained(const QString &lastLine, bool killed)
+void ScreenRecorder::onFailureExplained(int exitCode, const QString &lastLine, bool killed)
 {
+    m_failureExitCode = exitCode;
     m_failureLine = lastLine;
     m_failureKilled = killed;
 }
@@ -154,7 +155,7 @@ void ScreenRecorder::startRecording(const QString &mode, int x, int y, int w, in
     qDebug() << "Dynamic Mic Found:" << m_micDevice;
     qDebug() << "Dynamic Speaker Found:" << m_speakerDevice;
 
-    const QString fileName = recordingFilePath(saveDirectoryPath(), QDateTime::currentDateTime(), extension);
+    const QString fileName = recordingFilePath(folder.filePath(), QDateTime::currentDateTime(), extension);
 
     m_startPending = true;
     emit startWorkerRecording(fileName, choice.mic.name, choice.speaker.name, m_micVolume, m_speakerVolume,
@@ -215,7 +216,7 @@ void ScreenRecorder::onError(const QString &error)
         setStatusText(QStringLiteral("FFmpeg did not answer STOP and was ended after 5 seconds: the recording may not play."));
     } else if (error != WorkerReports::unsupportedPlatform()) {
         setStatusText(QStringLiteral("The recording failed: FFmpeg ended with code %1%2")
-                              .arg(error.section(QLatin1Char(' '), -1),
+                              .arg(QString::number(m_failureExitCode),
                                    m_failureLine.isEmpty() ? QStringLiteral(".") : QStringLiteral(" (%1).").arg(m_failureLine)));
     } else {
         setStatusText(error);

@@ -83,7 +83,7 @@ public slots:
     void onRecordingFinished();
     void onError(const QString &error);
     void onProgressReported(qint64 recordedMs);
-    void onFailureExplained(const QString &lastLine, bool killed);
+    void onFailureExplained(int exitCode, const QString &lastLine, bool killed);
 
 private:
     void setIsRecording(bool recording);
@@ -108,6 +108,8 @@ private:
     qint64 m_recordedMs = -1;  // -1: FFmpeg has not reported any time yet
     QString m_clockText;
     QString m_statusText;
-    QString m_failureLine;     // from the worker, right before an error that ends FFmpeg
+    // From the worker, right before an error that ends FFmpeg.
+    int m_failureExitCode = 0;
+    QString m_failureLine;
     bool m_failureKilled = false;
 };

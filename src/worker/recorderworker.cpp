@@ -136,8 +136,9 @@ void RecorderWorker::onFFMPEGReadyReadError()
 
     // Status lines ("frame=... time=00:01:02.50 bitrate=...") end in a carriage return.
     static const QRegularExpression time(QStringLiteral("time=(\\d+):(\\d\\d):(\\d\\d)\\.(\\d\\d)"));
+    static const QRegularExpression lineEnd(QStringLiteral("[\r\n]"));
     qint64 recordedMs = -1;
-    for (const QString &piece : text.split(QRegularExpression(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts)) {
+    for (const QString &piece : text.split(lineEnd, Qt::SkipEmptyParts)) {
         const QString line = piece.trimmed();
         const QRegularExpressionMatch m = time.match(line);
         if (m.hasMatch())
@@ -166,7 +167,7 @@ void RecorderWorker::onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitSta
 {
     qDebug() << "FFMPEG process finished.";
     if (exitStatus == QProcess::CrashExit || exitCode != 0) {
-        emit failureExplained(m_lastLine, m_killed);
+        emit failureExplained(exitCode, m_lastLine, m_killed);
         emit errorOccurred(WorkerReports::exited(exitCode));
     } else {
         // FFmpeg ended well, but its file can be gone (the folder deleted meanwhile): say so.

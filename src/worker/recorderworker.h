@@ -21,9 +21,9 @@ signals:
     void errorOccurred(QString error);
     // Beside the reports above, for the window: how much FFmpeg has recorded (the
     // time= of its status line), and, right before an end reported as an error,
-    // FFmpeg's last line of its own and whether the stop had to kill it.
+    // its exit code, FFmpeg's last line of its own and whether the stop had to kill it.
     void progressReported(qint64 recordedMs);
-    void failureExplained(QString lastLine, bool killed);
+    void failureExplained(int exitCode, QString lastLine, bool killed);
 
 public slots:
     void doRecord(const QString &fileName, const QString &micDevice, const QString &speakerDevice,
