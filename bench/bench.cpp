@@ -137,7 +137,7 @@ QStringList fullArguments(const QString &file)
     order.micDevice = "mic";
     order.speakerDevice = "speakers.monitor";
     order.mode = "Full";
-    return FfmpegCommand::arguments(order, *Platform::captureBackend(), Platform::screenName());
+    return FfmpegCommand::arguments(order, *Platform::captureBackend(), {Platform::screenName()});
 }
 
 // Runs the event loop until `done` holds, checked after every event and at least every

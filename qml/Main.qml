@@ -44,7 +44,11 @@ ApplicationWindow {
 
         function show() {
             active = true
-            item.visible = true
+            // A Wayland compositor places windows itself: only full screen covers the screen.
+            if (Qt.platform.pluginName === "wayland")
+                item.showFullScreen()
+            else
+                item.visible = true
         }
     }
 
@@ -64,9 +68,17 @@ ApplicationWindow {
                 id: dragArea
                 property point pressPosition
                 anchors.fill: parent
-                onPressed: (mouse) => { pressPosition = Qt.point(mouse.x, mouse.y) }
+                // On Wayland only the compositor may move a window: it is asked to.
+                readonly property bool systemMove: Qt.platform.pluginName === "wayland"
+                onPressed: (mouse) => {
+                    pressPosition = Qt.point(mouse.x, mouse.y)
+                    if (systemMove)
+                        window.startSystemMove()
+                }
                 // The pressed point is kept: moving the window brings the pointer back to it.
                 onPositionChanged: (mouse) => {
+                    if (systemMove)
+                        return
                     window.setX(window.x + mouse.x - pressPosition.x)
                     window.setY(window.y + mouse.y - pressPosition.y)
                 }

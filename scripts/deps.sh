@@ -10,12 +10,18 @@ CAPRELLO_BUILD_PACKAGES=(
     ffmpeg
     fonts-noto-color-emoji fonts-symbola
 )
-CAPRELLO_RUN_PACKAGES=(xvfb)
+# The program on a Wayland desktop records through the ScreenCast portal, PipeWire and GStreamer.
+CAPRELLO_RUN_PACKAGES=(xvfb gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base qt6-wayland)
 CAPRELLO_TEST_PACKAGES=(
     qml6-module-qttest
     xvfb xauth pulseaudio pulseaudio-utils sox libsox-fmt-pulse
     xdotool python3-xlib imagemagick
     g++-mingw-w64-x86-64 wine64 wine
+    # The headless Wayland desktop of scripts/wayland-desktop.sh.
+    sway swaybg foot fonts-dejavu-core grim
+    xdg-desktop-portal xdg-desktop-portal-wlr pipewire pipewire-bin wireplumber
+    gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    dbus dbus-user-session qt6-wayland
 )
 
 caprello_install() {

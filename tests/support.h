@@ -66,10 +66,25 @@ inline double toneLevel(const QStringList &input, int hz)
     return m.hasMatch() ? m.captured(1).toDouble() : -1000;
 }
 
-// The test desktop of scripts/test.sh: an X display, PulseAudio with "speakers" and "mic", ffmpeg.
+// The test desktops of scripts/test.sh and scripts/wayland-desktop.sh: an X display or a
+// Wayland one, PulseAudio with "speakers" and "mic", ffmpeg.
 inline bool testDesktop()
 {
-    return qEnvironmentVariableIsSet("DISPLAY") && run("pactl", {"list", "short", "sources"}).contains("speakers.monitor");
+    return (qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+            && run("pactl", {"list", "short", "sources"}).contains("speakers.monitor");
+}
+
+// How long the picture stood still, for each still span of at least 1 s (FFmpeg's
+// freezedetect: a re-encoded still picture is never bit for bit the same).
+inline QList<double> stillSpans(const QString &file)
+{
+    static const QRegularExpression duration(QStringLiteral("freeze_duration: ([0-9.]+)"));
+    QList<double> spans;
+    const QString log = run("ffmpeg", {"-hide_banner", "-nostats", "-i", file, "-an", "-vf",
+                                       "freezedetect=n=-70dB:d=1", "-f", "null", "-"}, true);
+    for (auto it = duration.globalMatch(log); it.hasNext();)
+        spans << it.next().captured(1).toDouble();
+    return spans;
 }
 
 } // namespace Support

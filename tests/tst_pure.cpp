@@ -7,6 +7,7 @@
 
 using Platform::CaptureBackend;
 Q_DECLARE_METATYPE(CaptureBackend)
+Q_DECLARE_METATYPE(FfmpegCommand::Screen)
 
 class TestPure : public QObject
 {
@@ -24,6 +25,7 @@ void TestPure::command_data()
     QTest::addColumn<CaptureBackend>("backend");
     QTest::addColumn<FfmpegCommand::Order>("order");
     QTest::addColumn<QString>("expected");  // arguments joined by '|'
+    QTest::addColumn<FfmpegCommand::Screen>("screen");
 
     const auto win = CaptureBackend::GdiDirectShow;
     const auto lin = CaptureBackend::X11Pulse;
@@ -32,18 +34,27 @@ void TestPure::command_data()
         return FfmpegCommand::Order{file, "Microphone (USB \"2\")", "Stereo Mix (Realtek)", mic, speaker, mode,
                                     area.x(), area.y(), area.width(), area.height()};
     };
+    const FfmpegCommand::Screen x11{":7"};
     const QString dshow = "-f|dshow|-i|audio=Stereo Mix (Realtek)|-f|dshow|-i|audio=Microphone (USB \"2\")|";
     const QString video = "|-c:v|libx264|-preset|ultrafast|-crf|28|-c:a|aac|-b:a|192k|-pix_fmt|yuv420p|-y|" + file;
     QTest::newRow("Full") << win << order("Full", 1.0, 1.0)
         << "-f|gdigrab|-i|desktop|" + dshow + "-filter_complex|[1:a]volume=1.0[a_spk]; [2:a]volume=1.0[a_mic]; "
-           "[a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-map|0:v|-map|[aout]" + video;
+           "[a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-map|0:v|-map|[aout]" + video << x11;
     QTest::newRow("Custom Area, German gains") << win << order("Custom Area", 0.5, 1.5, {100, 50, 800, 600})
         << "-f|gdigrab|-i|desktop|" + dshow + "-filter_complex|[0:v]crop=w=min(800\\,iw-100):h=min(600\\,ih-50):"
            "x=100:y=50[vout];[1:a]volume=0.5[a_spk]; [2:a]volume=1.5[a_mic]; "
-           "[a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-map|[vout]|-map|[aout]" + video;
+           "[a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-map|[vout]|-map|[aout]" + video << x11;
     QTest::newRow("Linux MP3 only") << lin << order("MP3 only", 2.0, 0.0)
         << "-f|pulse|-i|Stereo Mix (Realtek)|-f|pulse|-i|Microphone (USB \"2\")|-filter_complex|[0:a]volume=2.0[a_spk]; "
-           "[1:a]volume=0.0[a_mic]; [a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-c:a|libmp3lame|-q:a|2|-map|[aout]|-y|" + file;
+           "[1:a]volume=0.0[a_mic]; [a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-c:a|libmp3lame|-q:a|2|-map|[aout]|-y|" + file << x11;
+    // The shared screen starts at 1280,0 on the desktop: the area is cut relative to it.
+    QTest::newRow("Wayland area on a second screen")
+        << CaptureBackend::PortalPulse << order("Custom Area", 1.0, 1.0, {1380, 50, 800, 600})
+        << "-f|rawvideo|-pixel_format|bgr0|-video_size|1920x1080|-framerate|30|-i|/dev/fd/9|"
+           "-f|pulse|-i|Stereo Mix (Realtek)|-f|pulse|-i|Microphone (USB \"2\")|-filter_complex|"
+           "[0:v]crop=w=min(800\\,iw-100):h=min(600\\,ih-50):x=100:y=50[vout];[1:a]volume=1.0[a_spk]; "
+           "[2:a]volume=1.0[a_mic]; [a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-map|[vout]|-map|[aout]" + video
+        << FfmpegCommand::Screen{{}, 9, 1920, 1080, 1280, 0};
 }
 
 void TestPure::command()
@@ -51,8 +62,9 @@ void TestPure::command()
     QFETCH(CaptureBackend, backend);
     QFETCH(FfmpegCommand::Order, order);
     QFETCH(QString, expected);
+    QFETCH(FfmpegCommand::Screen, screen);
     QLocale::setDefault(QLocale::German);  // a decimal comma must never reach FFmpeg
-    QCOMPARE(FfmpegCommand::arguments(order, backend, ":7").join('|'), expected);
+    QCOMPARE(FfmpegCommand::arguments(order, backend, screen).join('|'), expected);
     QLocale::setDefault(QLocale::c());
 }
 

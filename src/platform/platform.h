@@ -55,16 +55,20 @@ QString ffmpegSearchPlaces();
 // program dies, so that a killed or crashed Caprello leaves no FFmpeg recording on.
 void prepareProcess(QProcess *process);
 
-// After the start: on Windows FFmpeg joins a job object that ends with the program.
-void processStarted(QProcess *process);
+// After the start: on Windows FFmpeg joins a job object that ends with the program;
+// on Linux a guardian finishes the recording when the program dies. `feeder` is
+// the process that feeds FFmpeg the screen (Wayland), or null.
+void processStarted(QProcess *process, QProcess *feeder = nullptr);
 
 // Which FFmpeg inputs grab the screen and the sound on this OS.
 enum class CaptureBackend {
     GdiDirectShow,  // Windows: -f gdigrab -i desktop, -f dshow -i audio=<description>
     X11Pulse,       // Linux:   -f x11grab -i $DISPLAY, -f pulse -i <source name>
+    PortalPulse,    // Linux on Wayland: raw frames from the ScreenCast portal through
+                    // GStreamer on an inherited pipe, -f pulse -i <source name>
 };
 
-// The backend of this build, or nothing where the OS has neither.
+// The backend of this build and session, or nothing where the OS has neither.
 std::optional<CaptureBackend> captureBackend();
 
 // The X11 display FFmpeg grabs (only meaningful for X11Pulse).

@@ -27,7 +27,7 @@ QString ffmpegProgram()
 }
 
 void prepareProcess(QProcess *) {}
-void processStarted(QProcess *) {}
+void processStarted(QProcess *, QProcess *) {}
 
 QString fileManagerProgram()
 {

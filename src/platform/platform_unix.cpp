@@ -5,6 +5,7 @@
 #include "platform.h"
 #include "programsearch.h"
 #include "pulse_audio.h"
+#include "screenfeed.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -57,7 +58,16 @@ void finishRecording(int ffmpeg)
         sendSignal(ffmpeg, SIGKILL);
 }
 
-constexpr char kGuardianTask[] = "CAPRELLO_GUARDIAN";  // FFmpeg's pid; descriptors 3 and 4 as below
+// Ends the process that fed FFmpeg the screen, once FFmpeg is done with it.
+void finishFeeder(int feeder)
+{
+    sendSignal(feeder, SIGINT);
+    pollfd ended = {feeder, POLLIN, 0};
+    if (::poll(&ended, 1, 5000) == 0)
+        sendSignal(feeder, SIGKILL);
+}
+
+constexpr char kGuardianTask[] = "CAPRELLO_GUARDIAN";  // FFmpeg's pid; descriptors 3 to 5 as below
 
 // Waits on FFmpeg's pidfd and the lifeline; when the lifeline breaks first, the
 // program is dead: `finish` runs.
@@ -73,8 +83,9 @@ void watch(int ffmpeg, int lifeline, Finish finish)
 
 // The guardian: this program's file run again (in the tests, the test's) with its
 // task in the environment. It holds nothing but a pidfd of FFmpeg (descriptor 3),
-// which names that one process even after its pid is reused, and the read end of
-// the lifeline (4), whose write end only the program holds; none of the program's
+// which names that one process even after its pid is reused, the read end of
+// the lifeline (4), whose write end only the program holds, and on Wayland a
+// pidfd of the process feeding FFmpeg the screen (5); none of the program's
 // memory. It does its task before main() and never reaches it, in a child of its
 // own, so that the program need not wait for it nor reap it.
 const bool g_guardianDone = [] {
@@ -86,7 +97,13 @@ const bool g_guardianDone = [] {
     watch(3, 4, [ffmpeg] {
         // A pause's mute would be kept by the sound server for FFmpeg's next streams.
         PulseAudio::setRecordingMuted(QByteArray(ffmpeg).toLongLong(), false);
+        // FFmpeg finishes only once its frames reader returns: the feeder runs on meanwhile.
+        const bool feeder = ::fcntl(5, F_GETFD) != -1;
+        if (feeder)
+            sendSignal(5, SIGCONT);
         finishRecording(3);
+        if (feeder)
+            finishFeeder(5);
     });
     ::_exit(0);
 }();
@@ -110,7 +127,8 @@ namespace Platform {
 
 std::optional<CaptureBackend> captureBackend()
 {
-    return CaptureBackend::X11Pulse;
+    // x11grab on a Wayland desktop sees only XWayland's black root window.
+    return ScreenFeed::available() ? CaptureBackend::PortalPulse : CaptureBackend::X11Pulse;
 }
 
 void prepareApplication()
@@ -133,7 +151,7 @@ void prepareProcess(QProcess *)
 {
 }
 
-void processStarted(QProcess *process)
+void processStarted(QProcess *process, QProcess *feeder)
 {
     // Created once; the write end stays open, unused, until the program ends, and
     // no child inherits it, so its read end breaks exactly when the program dies.
@@ -141,10 +159,13 @@ void processStarted(QProcess *process)
     static const bool haveLifeline = ::pipe2(lifeline, O_CLOEXEC) == 0;
     // FFmpeg is our unreaped child here, so its pid still names it.
     const int ffmpeg = int(::syscall(SYS_pidfd_open, pid_t(process->processId()), 0));
+    const int feeding = feeder ? int(::syscall(SYS_pidfd_open, pid_t(feeder->processId()), 0)) : -1;
     if (!haveLifeline || ffmpeg < 0) {
         qWarning() << "FFmpeg has no guardian: if the program dies, the recording is not finished.";
-        if (ffmpeg >= 0)
-            ::close(ffmpeg);
+        for (int fd : {ffmpeg, feeding}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
         return;
     }
     QList<QByteArray> strings = {QByteArray(kGuardianTask) + '=' + QByteArray::number(process->processId())};
@@ -155,8 +176,9 @@ void processStarted(QProcess *process)
         environment.push_back(string.data());
     environment.push_back(nullptr);
     // Spawned, not forked: a fork would copy this large process and slow its other threads.
-    // Descriptors 3 and 4 come from copies above 4, so that none is already in place.
-    const int pidfd = ::fcntl(ffmpeg, F_DUPFD_CLOEXEC, 5), life = ::fcntl(lifeline[0], F_DUPFD_CLOEXEC, 5);
+    // Descriptors 3 to 5 come from copies above 5, so that none is already in place.
+    const int pidfd = ::fcntl(ffmpeg, F_DUPFD_CLOEXEC, 6), life = ::fcntl(lifeline[0], F_DUPFD_CLOEXEC, 6);
+    const int feedfd = feeding >= 0 ? ::fcntl(feeding, F_DUPFD_CLOEXEC, 6) : -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDWR, 0);
@@ -164,15 +186,17 @@ void processStarted(QProcess *process)
     posix_spawn_file_actions_adddup2(&actions, 0, 2);
     posix_spawn_file_actions_adddup2(&actions, pidfd, 3);
     posix_spawn_file_actions_adddup2(&actions, life, 4);
+    if (feedfd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, feedfd, 5);
     // All else goes, above all FFmpeg's error pipe: a copy held there would fill up unread and block it.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 5);
+    posix_spawn_file_actions_addclosefrom_np(&actions, feedfd >= 0 ? 6 : 5);
     char program[] = "caprello";
     char *argv[] = {program, nullptr};
     pid_t guardian = 0;
     const bool spawned = pidfd >= 0 && life >= 0
             && ::posix_spawn(&guardian, "/proc/self/exe", &actions, nullptr, argv, environment.data()) == 0;
     posix_spawn_file_actions_destroy(&actions);
-    for (int fd : {ffmpeg, pidfd, life}) {
+    for (int fd : {ffmpeg, pidfd, life, feeding, feedfd}) {
         if (fd >= 0)
             ::close(fd);
     }

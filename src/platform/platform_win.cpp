@@ -62,7 +62,7 @@ void prepareProcess(QProcess *process)
     });
 }
 
-void processStarted(QProcess *process)
+void processStarted(QProcess *process, QProcess *)
 {
     const auto pid = static_cast<unsigned long>(process->processId());
     // FFmpeg joins a job that kills it when the last handle to the job closes,

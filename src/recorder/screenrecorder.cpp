@@ -214,7 +214,7 @@ void ScreenRecorder::onError(const QString &error)
                               : QStringLiteral("FFmpeg could not be started."));
     } else if (m_failureKilled) {
         setStatusText(QStringLiteral("FFmpeg did not answer STOP and was ended after 5 seconds: the recording may not play."));
-    } else if (error != WorkerReports::unsupportedPlatform()) {
+    } else if (WorkerReports::isExit(error)) {
         setStatusText(QStringLiteral("The recording failed: FFmpeg ended with code %1%2")
                               .arg(QString::number(m_failureExitCode),
                                    m_failureLine.isEmpty() ? QStringLiteral(".") : QStringLiteral(" (%1).").arg(m_failureLine)));

@@ -4,17 +4,30 @@ namespace FfmpegCommand {
 
 namespace {
 
-QStringList screenInput(Platform::CaptureBackend backend, const QString &screen)
+constexpr int kFramesPerSecond = 30;
+
+QStringList screenInput(Platform::CaptureBackend backend, const Screen &screen)
 {
     if (backend == Platform::CaptureBackend::X11Pulse)
-        return {QStringLiteral("-f"), QStringLiteral("x11grab"), QStringLiteral("-i"), screen};
+        return {QStringLiteral("-f"), QStringLiteral("x11grab"), QStringLiteral("-i"), screen.display};
+    if (backend == Platform::CaptureBackend::PortalPulse) {
+        // Raw frames carry no size and no time: both are told here, as the pipeline
+        // makes them (a steady rate, with any time FFmpeg did not read filled in).
+        // Opened by its file name: an input named "pipe:..." turns off FFmpeg's reading
+        // of its standard input, and with it the "q" that stops the recording.
+        return {QStringLiteral("-f"), QStringLiteral("rawvideo"),
+                QStringLiteral("-pixel_format"), QStringLiteral("bgr0"),
+                QStringLiteral("-video_size"), QStringLiteral("%1x%2").arg(screen.width).arg(screen.height),
+                QStringLiteral("-framerate"), QString::number(kFramesPerSecond),
+                QStringLiteral("-i"), QStringLiteral("/dev/fd/%1").arg(screen.pipe)};
+    }
     return {QStringLiteral("-f"), QStringLiteral("gdigrab"), QStringLiteral("-i"), QStringLiteral("desktop")};
 }
 
 // An empty device keeps its place so that the input numbers in the filter stay right.
 QStringList audioInput(Platform::CaptureBackend backend, const QString &device)
 {
-    if (backend == Platform::CaptureBackend::X11Pulse) {
+    if (backend != Platform::CaptureBackend::GdiDirectShow) {
         return {QStringLiteral("-f"), QStringLiteral("pulse"), QStringLiteral("-i"),
                 device.isEmpty() ? QStringLiteral("default") : device};
     }
@@ -64,7 +77,7 @@ QString cropFilter(int x, int y, int w, int h)
             .arg(QString::number(w), QString::number(h), QString::number(x), QString::number(y));
 }
 
-QStringList arguments(const Order &order, Platform::CaptureBackend backend, const QString &screen)
+QStringList arguments(const Order &order, Platform::CaptureBackend backend, const Screen &screen)
 {
     const Variant variant = variantForMode(order.mode);
     QStringList args;
@@ -84,7 +97,9 @@ QStringList arguments(const Order &order, Platform::CaptureBackend backend, cons
              << audioInput(backend, order.speakerDevice)
              << audioInput(backend, order.micDevice)
              << QStringLiteral("-filter_complex")
-             << (region ? cropFilter(order.x, order.y, order.w, order.h) + QLatin1Char(';') + mix : mix)
+             << (region ? cropFilter(order.x - screen.originX, order.y - screen.originY, order.w, order.h)
+                                  + QLatin1Char(';') + mix
+                        : mix)
              << QStringLiteral("-map") << (region ? QStringLiteral("[vout]") : QStringLiteral("0:v"))
              << QStringLiteral("-map") << QStringLiteral("[aout]")
              << QStringLiteral("-c:v") << QStringLiteral("libx264")
@@ -96,6 +111,25 @@ QStringList arguments(const Order &order, Platform::CaptureBackend backend, cons
     }
     args << QStringLiteral("-y") << order.fileName;
     return args;
+}
+
+QStringList screenCastPipeline(int remoteFd, quint32 node, int width, int height, int outputFd)
+{
+    // -e: SIGINT ends the stream cleanly. The portal's stream sends frames only when
+    // the screen changes; keepalive-time repeats the last one and videorate makes a
+    // steady rate of them, stamped when they were taken, so a quiet screen does not
+    // shorten the video and a pause (FFmpeg not reading) stays in it as a still
+    // picture, as with x11grab.
+    return {QStringLiteral("-e"), QStringLiteral("-q"),
+            QStringLiteral("pipewiresrc"), QStringLiteral("fd=%1").arg(remoteFd),
+            QStringLiteral("path=%1").arg(node), QStringLiteral("do-timestamp=true"),
+            QStringLiteral("keepalive-time=100"),
+            QStringLiteral("!"), QStringLiteral("videoconvert"),
+            QStringLiteral("!"), QStringLiteral("videoscale"),
+            QStringLiteral("!"), QStringLiteral("videorate"),
+            QStringLiteral("!"), QStringLiteral("video/x-raw,format=BGRx,width=%1,height=%2,framerate=%3/1")
+                                         .arg(width).arg(height).arg(kFramesPerSecond),
+            QStringLiteral("!"), QStringLiteral("fdsink"), QStringLiteral("fd=%1").arg(outputFd)};
 }
 
 } // namespace FfmpegCommand

@@ -2,6 +2,7 @@
 
 #include "ffmpegcommand.h"
 #include "platform/platform.h"
+#include "platform/screenfeed.h"
 #include "workerreports.h"
 
 #include <QDebug>
@@ -31,6 +32,7 @@ RecorderWorker::~RecorderWorker()
     proc->disconnect(this);
     if (!sendStopCommand(proc))
         proc->waitForFinished(1000); // reap the killed process before it is destroyed
+    m_feed.reset();
 }
 
 void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
@@ -48,17 +50,36 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
         return;
     }
 
+    FfmpegCommand::Screen screen{Platform::screenName()};
+    if (*backend == Platform::CaptureBackend::PortalPulse
+        && FfmpegCommand::variantForMode(mode) != FfmpegCommand::Variant::AudioOnly) {
+        // May wait for the desktop's dialog.
+        m_feed = std::make_unique<ScreenFeed>();
+        const ScreenFeed::Outcome outcome = m_feed->start(this);
+        if (outcome != ScreenFeed::Outcome::Started) {
+            const QString why = m_feed->failure();
+            qWarning() << "No screen to record:" << why;
+            m_feed.reset();
+            emit errorOccurred(outcome == ScreenFeed::Outcome::Cancelled ? WorkerReports::screenNotShared()
+                                                                        : WorkerReports::noScreen(why));
+            return;
+        }
+        screen = {QString(), m_feed->pipe(), m_feed->width(), m_feed->height(), m_feed->originX(), m_feed->originY()};
+        connect(m_feed->process(), &QProcess::finished, this, &RecorderWorker::onFeedFinished);
+    }
+
     m_process = new QProcess(this);
     m_lastLine.clear();
     m_killed = false;
     // Never read; unread output would pile up in memory.
     m_process->setStandardOutputFile(QProcess::nullDevice());
     Platform::prepareProcess(m_process);
+    if (m_feed)
+        m_feed->prepareFfmpeg(m_process);
 
     const QString program = Platform::ffmpegProgram();
     const QStringList args = FfmpegCommand::arguments(
-            {fileName, micDevice, speakerDevice, micVolume, speakerVolume, mode, x, y, w, h},
-            *backend, Platform::screenName());
+            {fileName, micDevice, speakerDevice, micVolume, speakerVolume, mode, x, y, w, h}, *backend, screen);
 
     qDebug() << "Starting FFMPEG (" << mode << ") with command:";
     qDebug() << program << args.join(QLatin1Char(' '));
@@ -78,17 +99,22 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
         m_process = nullptr;
         proc->disconnect(this);
         delete proc;
+        m_feed.reset();
         return;
     }
+    if (m_feed)
+        m_feed->ffmpegStarted();
     emit recordingStarted();
     // After the report: the window need not wait for what guards the recording.
-    Platform::processStarted(m_process);
+    Platform::processStarted(m_process, m_feed ? m_feed->process() : nullptr);
 }
 
 bool RecorderWorker::sendStopCommand(QProcess *proc)
 {
     // A suspended FFmpeg cannot read "q": it would be killed and leave a file
-    // without an index. Let it run first.
+    // without an index. Let it run first, and what feeds it.
+    if (m_feed)
+        m_feed->resume();
     Platform::releaseProcess(proc);
     qDebug() << "Sending 'q' to FFMPEG to stop gracefully...";
     proc->write("q\n");
@@ -114,6 +140,8 @@ void RecorderWorker::doPause()
         return;
     qDebug().noquote() << QStringLiteral("--- PAUSING (%1) ---").arg(Platform::suspendMechanism());
     Platform::suspendProcess(m_process);
+    if (m_feed)
+        m_feed->pause();
 }
 
 void RecorderWorker::doResume()
@@ -121,6 +149,8 @@ void RecorderWorker::doResume()
     if (!m_process)
         return;
     qDebug().noquote() << QStringLiteral("--- RESUMING (%1) ---").arg(Platform::suspendMechanism());
+    if (m_feed)
+        m_feed->resume();
     Platform::resumeProcess(m_process);
 }
 
@@ -163,9 +193,20 @@ void RecorderWorker::onFFMPEGReadyReadError()
     }
 }
 
+void RecorderWorker::onFeedFinished()
+{
+    // The desktop stopped sharing (or GStreamer died): FFmpeg would record sound only.
+    if (!m_process || m_process->state() != QProcess::Running)
+        return;
+    qWarning() << "The shared screen's stream ended: finishing the recording.";
+    sendStopCommand(m_process);
+}
+
 void RecorderWorker::onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
     qDebug() << "FFMPEG process finished.";
+    // The screen's feed and the desktop's share end with FFmpeg, before anyone hears of the end.
+    m_feed.reset();
     if (exitStatus == QProcess::CrashExit || exitCode != 0) {
         emit failureExplained(exitCode, m_lastLine, m_killed);
         emit errorOccurred(WorkerReports::exited(exitCode));

@@ -7,6 +7,10 @@
 #include <QProcess>
 #include <QString>
 
+#include <memory>
+
+class ScreenFeed;
+
 class RecorderWorker : public QObject
 {
     Q_OBJECT
@@ -36,6 +40,7 @@ public slots:
 private slots:
     void onFFMPEGReadyReadError();
     void onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitStatus);
+    void onFeedFinished();
 
 private:
     // Writes "q", waits, kills on time-out; returns true when the process ended in time.
@@ -43,6 +48,8 @@ private:
 
     // The FFmpeg of the current recording; null while the worker is free.
     QProcess *m_process = nullptr;
+    // Wayland: what feeds that FFmpeg the screen; null elsewhere and without a screen.
+    std::unique_ptr<ScreenFeed> m_feed;
     // Of the current recording: FFmpeg's last line that is not a status line,
     // and whether the stop killed it.
     QString m_lastLine;

@@ -16,17 +16,26 @@ inline QString unsupportedPlatform()
                           "(gdigrab, DirectShow) or Linux (X11, PulseAudio).");
 }
 
-// True for the reports after which the worker holds no process.
-inline bool endsProcess(const QString &error)
+// Wayland: the user declined to share the screen, or it could not be had (`why`).
+inline QString screenNotShared() { return QStringLiteral("The screen was not shared: nothing was recorded."); }
+inline QString noScreen(const QString &why) { return QStringLiteral("The screen cannot be recorded: %1").arg(why); }
+
+// True for exited(): FFmpeg ran and is gone.
+inline bool isExit(const QString &error)
 {
-    if (error == failedToStart() || error == unsupportedPlatform())
-        return true;
     static const QLatin1String exitPrefix("FFMPEG crashed or exited with code ");
     if (!error.startsWith(exitPrefix))
         return false;
     bool isNumber = false;
     error.mid(exitPrefix.size()).toInt(&isNumber);
     return isNumber;
+}
+
+// True for the reports after which the worker holds no process.
+inline bool endsProcess(const QString &error)
+{
+    return error == failedToStart() || error == unsupportedPlatform() || error == screenNotShared()
+            || error.startsWith(noScreen(QString())) || isExit(error);
 }
 
 } // namespace WorkerReports

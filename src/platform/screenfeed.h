@@ -1,0 +1,66 @@
+// Wayland: the screen comes from the desktop's ScreenCast portal. A GStreamer
+// process reads the portal's PipeWire stream and writes raw frames into a pipe
+// whose read end FFmpeg inherits, so FFmpeg's standard input still takes "q".
+// One implementation on Linux (screenfeed_unix.cpp); elsewhere none is started.
+#pragma once
+
+#include <QString>
+
+class QObject;
+class QProcess;
+
+class ScreenFeed
+{
+public:
+    enum class Outcome { Started, Cancelled, Failed };
+
+    ScreenFeed() = default;
+    ~ScreenFeed();
+    ScreenFeed(const ScreenFeed &) = delete;
+    ScreenFeed &operator=(const ScreenFeed &) = delete;
+
+    // True on a Wayland session whose desktop offers the ScreenCast portal.
+    static bool available();
+
+    // Asks the desktop for its screen and starts GStreamer. The desktop may show
+    // its dialog first, so this waits for the user (once per run of the program:
+    // the permission is kept in memory). The process is a child of `parent`.
+    Outcome start(QObject *parent);
+    // Why start() failed, in words for the window ("the desktop could not share it.").
+    QString failure() const { return m_failure; }
+
+    // What FFmpeg reads: the descriptor, the frames' size and where the shared
+    // screen starts on the desktop.
+    int pipe() const { return m_readEnd; }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    int originX() const { return m_originX; }
+    int originY() const { return m_originY; }
+
+    // Before FFmpeg starts: it inherits the pipe's read end. After: ours is closed,
+    // so that FFmpeg alone holds it and GStreamer sees its end when FFmpeg ends.
+    void prepareFfmpeg(QProcess *ffmpeg);
+    void ffmpegStarted();
+
+    // The GStreamer process, for the guardian and for its end; null before start().
+    QProcess *process() const { return m_process; }
+
+    // With FFmpeg's pause: GStreamer stops too, so that nothing shown during the
+    // pause waits in it to be written after. Resumed before FFmpeg is.
+    void pause();
+    void resume();
+
+    // After FFmpeg has ended: GStreamer ends, the portal session closes.
+    void finish();
+
+private:
+    QString m_failure;
+    QString m_session;          // the portal session's object path
+    QProcess *m_process = nullptr;
+    int m_readEnd = -1;
+    int m_width = 0;
+    int m_height = 0;
+    int m_originX = 0;
+    int m_originY = 0;
+    bool m_paused = false;
+};

@@ -1,0 +1,22 @@
+// Where there is no Wayland, the screen grabber of the OS records the screen:
+// no feed is ever started.
+#include "screenfeed.h"
+
+ScreenFeed::~ScreenFeed() = default;
+
+bool ScreenFeed::available()
+{
+    return false;
+}
+
+ScreenFeed::Outcome ScreenFeed::start(QObject *)
+{
+    m_failure = QStringLiteral("it cannot be shared on this platform.");
+    return Outcome::Failed;
+}
+
+void ScreenFeed::prepareFfmpeg(QProcess *) {}
+void ScreenFeed::ffmpegStarted() {}
+void ScreenFeed::pause() {}
+void ScreenFeed::resume() {}
+void ScreenFeed::finish() {}

@@ -1,0 +1,341 @@
+// The ScreenCast portal over D-Bus, and the GStreamer process that turns its
+// PipeWire stream into raw frames for FFmpeg.
+#include "screenfeed.h"
+
+#include "programsearch.h"
+#include "worker/ffmpegcommand.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
+#include <QDebug>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QPoint>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QScreen>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <optional>
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kScreenCast = QStringLiteral("org.freedesktop.portal.ScreenCast");
+constexpr int kCallTimeoutMs = 10000;
+
+// The desktop's permission from the last share: asked once per run of the
+// program, kept in memory only. Touched by the worker thread alone.
+QString g_restoreToken;
+
+// Receives one Request's answer; its loop runs until the answer comes, the portal
+// goes away or the thread is told to quit (the program closing during the dialog).
+class PortalAnswer : public QObject
+{
+    Q_OBJECT
+
+public:
+    bool answered = false;
+    uint code = 2;
+    QVariantMap results;
+    QEventLoop loop;
+
+public slots:
+    void onResponse(uint response, const QVariantMap &values)
+    {
+        answered = true;
+        code = response;
+        results = values;
+        loop.quit();
+    }
+    void onPortalGone() { loop.quit(); }
+};
+
+enum Response : uint { Success = 0, Cancelled = 1 };
+
+uint portalVersion()
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get.setArguments({kScreenCast, QStringLiteral("version")});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return 0;
+    return reply.arguments().value(0).value<QDBusVariant>().variant().toUInt();
+}
+
+uint availableCursorModes()
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get.setArguments({kScreenCast, QStringLiteral("AvailableCursorModes")});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
+    return reply.arguments().value(0).value<QDBusVariant>().variant().toUInt();
+}
+
+// Calls a ScreenCast method that answers through a Request object, and waits for
+// the answer. The Request's path is known before the call, so listening starts
+// first and an early answer cannot be missed.
+uint request(const QString &method, QVariantList arguments, QVariantMap options, QVariantMap *results)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString token = QStringLiteral("caprello%1").arg(QRandomGenerator::global()->generate());
+    const QString sender = bus.baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
+    const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+    const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
+    const char *slot = SLOT(onResponse(uint, QVariantMap));
+
+    PortalAnswer answer;
+    bus.connect(kService, path, requestInterface, QStringLiteral("Response"), &answer, slot);
+    QDBusServiceWatcher watcher(kService, bus, QDBusServiceWatcher::WatchForUnregistration);
+    QObject::connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &answer, &PortalAnswer::onPortalGone);
+
+    options.insert(QStringLiteral("handle_token"), token);
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kScreenCast, method);
+    call.setArguments(arguments << options);
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
+    uint code = 2;
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        qWarning() << "ScreenCast portal:" << method << "failed:" << reply.errorMessage();
+    } else {
+        // Old portals answer on a path of their own choosing.
+        const QString used = reply.arguments().value(0).value<QDBusObjectPath>().path();
+        if (!used.isEmpty() && used != path) {
+            bus.disconnect(kService, path, requestInterface, QStringLiteral("Response"), &answer, slot);
+            bus.connect(kService, used, requestInterface, QStringLiteral("Response"), &answer, slot);
+        }
+        if (!answer.answered)
+            answer.loop.exec();
+        code = answer.answered ? answer.code : 2;
+        *results = answer.results;
+    }
+    bus.disconnect(kService, path, requestInterface, QStringLiteral("Response"), &answer, slot);
+    return code;
+}
+
+// A D-Bus (ii) pair.
+QPoint pairOf(const QVariant &value)
+{
+    const QDBusArgument argument = value.value<QDBusArgument>();
+    int a = 0, b = 0;
+    if (argument.currentType() == QDBusArgument::StructureType) {
+        argument.beginStructure();
+        argument >> a >> b;
+        argument.endStructure();
+    }
+    return {a, b};
+}
+
+struct Stream {
+    quint32 node = 0;
+    QPoint position;
+    QPoint size;
+};
+
+// The first of Start's streams, a(ua{sv}); the session shares one monitor.
+std::optional<Stream> firstStream(const QVariant &streams)
+{
+    const QDBusArgument argument = streams.value<QDBusArgument>();
+    if (argument.currentType() != QDBusArgument::ArrayType)
+        return std::nullopt;
+    std::optional<Stream> first;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        Stream stream;
+        QVariantMap properties;
+        argument.beginStructure();
+        argument >> stream.node >> properties;
+        argument.endStructure();
+        stream.position = pairOf(properties.value(QStringLiteral("position")));
+        stream.size = pairOf(properties.value(QStringLiteral("size")));
+        if (!first)
+            first = stream;
+    }
+    argument.endArray();
+    return first;
+}
+
+// The portal gives the screen's size in the desktop's logical coordinates; the
+// frames and a drawn area are in physical pixels of that screen.
+qreal scaleAt(const QPoint &position)
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return 1.0;
+    for (const QScreen *screen : QGuiApplication::screens()) {
+        if (screen->geometry().topLeft() == position)
+            return screen->devicePixelRatio();
+    }
+    return 1.0;
+}
+
+} // namespace
+
+bool ScreenFeed::available()
+{
+    if (QGuiApplication::platformName() == QLatin1String("wayland"))
+        return true;
+    return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && portalVersion() > 0;
+}
+
+ScreenFeed::~ScreenFeed()
+{
+    finish();
+}
+
+ScreenFeed::Outcome ScreenFeed::start(QObject *parent)
+{
+    const uint version = portalVersion();
+    if (version == 0) {
+        m_failure = QStringLiteral("the desktop offers no ScreenCast portal.");
+        return Outcome::Failed;
+    }
+    const QString gstreamer = ProgramSearch::find(QStringLiteral("gst-launch-1.0"), {},
+                                                  qEnvironmentVariable("PATH"), QLatin1Char(':'));
+    if (gstreamer.isEmpty()) {
+        m_failure = QStringLiteral("GStreamer (gst-launch-1.0) was not found; it needs gstreamer1.0-tools and gstreamer1.0-pipewire.");
+        return Outcome::Failed;
+    }
+    const QString failed = QStringLiteral("the desktop could not share it.");
+
+    QVariantMap results;
+    uint code = request(QStringLiteral("CreateSession"), {},
+                        {{QStringLiteral("session_handle_token"), QStringLiteral("caprello")}}, &results);
+    m_session = results.value(QStringLiteral("session_handle")).toString();
+    if (code != Success || m_session.isEmpty()) {
+        m_failure = failed;
+        return Outcome::Failed;
+    }
+    const QVariant session = QVariant::fromValue(QDBusObjectPath(m_session));
+
+    QVariantMap sources = {{QStringLiteral("types"), QVariant::fromValue(uint(1))},  // a monitor
+                           {QStringLiteral("multiple"), false}};
+    if (availableCursorModes() & 2)
+        sources.insert(QStringLiteral("cursor_mode"), QVariant::fromValue(uint(2)));  // drawn into the picture
+    if (version >= 4) {
+        sources.insert(QStringLiteral("persist_mode"), QVariant::fromValue(uint(1)));  // while the program runs
+        if (!g_restoreToken.isEmpty())
+            sources.insert(QStringLiteral("restore_token"), g_restoreToken);
+    }
+    code = request(QStringLiteral("SelectSources"), {session}, sources, &results);
+    if (code != Success && code != Cancelled && sources.remove(QStringLiteral("restore_token"))) {
+        // A token the desktop no longer takes fails the call: ask afresh.
+        g_restoreToken.clear();
+        code = request(QStringLiteral("SelectSources"), {session}, sources, &results);
+    }
+    if (code == Success)
+        code = request(QStringLiteral("Start"), {session, QString()}, {}, &results);
+    if (code != Success) {
+        m_failure = failed;
+        return code == Cancelled ? Outcome::Cancelled : Outcome::Failed;
+    }
+    // A token is good for one restore; each share hands out the next.
+    g_restoreToken = results.value(QStringLiteral("restore_token")).toString();
+    const std::optional<Stream> stream = firstStream(results.value(QStringLiteral("streams")));
+    if (!stream || stream->size.x() <= 0 || stream->size.y() <= 0) {
+        m_failure = failed;
+        return Outcome::Failed;
+    }
+
+    QDBusMessage open = QDBusMessage::createMethodCall(kService, kPath, kScreenCast, QStringLiteral("OpenPipeWireRemote"));
+    open.setArguments({session, QVariantMap()});
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(open, QDBus::Block, kCallTimeoutMs);
+    const QDBusUnixFileDescriptor remote = reply.arguments().value(0).value<QDBusUnixFileDescriptor>();
+    int ends[2] = {-1, -1};
+    if (!remote.isValid() || ::pipe2(ends, O_CLOEXEC) != 0) {
+        qWarning() << "ScreenCast portal: no PipeWire remote:" << reply.errorMessage();
+        m_failure = failed;
+        return Outcome::Failed;
+    }
+    m_readEnd = ends[0];
+
+    // x264 wants even sizes.
+    const qreal scale = scaleAt(stream->position);
+    m_width = qRound(stream->size.x() * scale) & ~1;
+    m_height = qRound(stream->size.y() * scale) & ~1;
+    m_originX = stream->position.x();
+    m_originY = stream->position.y();
+
+    m_process = new QProcess(parent);
+    m_process->setStandardInputFile(QProcess::nullDevice());
+    m_process->setStandardOutputFile(QProcess::nullDevice());
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);  // into the program's log
+    // Only GStreamer gets the remote and the write end: FFmpeg must see the pipe
+    // end when GStreamer does.
+    const int remoteFd = remote.fileDescriptor(), writeEnd = ends[1];
+    m_process->setChildProcessModifier([remoteFd, writeEnd] {
+        ::fcntl(remoteFd, F_SETFD, 0);
+        ::fcntl(writeEnd, F_SETFD, 0);
+    });
+    const QStringList arguments = FfmpegCommand::screenCastPipeline(remoteFd, stream->node, m_width, m_height, writeEnd);
+    qDebug() << "Starting GStreamer for the shared screen:" << gstreamer << arguments.join(QLatin1Char(' '));
+    m_process->start(gstreamer, arguments);
+    const bool started = m_process->waitForStarted();
+    ::close(writeEnd);
+    if (!started) {
+        m_failure = QStringLiteral("GStreamer could not be started.");
+        return Outcome::Failed;
+    }
+    return Outcome::Started;
+}
+
+void ScreenFeed::prepareFfmpeg(QProcess *ffmpeg)
+{
+    const int readEnd = m_readEnd;
+    ffmpeg->setChildProcessModifier([readEnd] { ::fcntl(readEnd, F_SETFD, 0); });
+}
+
+void ScreenFeed::ffmpegStarted()
+{
+    if (m_readEnd >= 0)
+        ::close(m_readEnd);
+    m_readEnd = -1;
+}
+
+void ScreenFeed::pause()
+{
+    if (m_process && !m_paused)
+        m_paused = ::kill(pid_t(m_process->processId()), SIGSTOP) == 0;
+}
+
+void ScreenFeed::resume()
+{
+    if (m_process && m_paused)
+        ::kill(pid_t(m_process->processId()), SIGCONT);
+    m_paused = false;
+}
+
+void ScreenFeed::finish()
+{
+    ffmpegStarted();
+    if (m_process) {
+        m_process->disconnect();
+        if (m_process->state() != QProcess::NotRunning) {
+            // -e turns SIGINT into a clean end of stream; a paused one must run to see it.
+            resume();
+            ::kill(pid_t(m_process->processId()), SIGINT);
+            if (!m_process->waitForFinished(3000)) {
+                m_process->kill();
+                m_process->waitForFinished(1000);
+            }
+        }
+        delete m_process;
+        m_process = nullptr;
+    }
+    if (!m_session.isEmpty()) {
+        const QDBusMessage close = QDBusMessage::createMethodCall(kService, m_session, QStringLiteral("org.freedesktop.portal.Session"),
+                                                                  QStringLiteral("Close"));
+        QDBusConnection::sessionBus().call(close, QDBus::Block, 2000);
+        m_session.clear();
+    }
+}
+
+#include "screenfeed_unix.moc"
