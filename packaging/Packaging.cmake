@@ -41,6 +41,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 # programs run at run time are not, so they are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "ffmpeg, qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-layouts, qml6-module-qtquick-window, qml6-module-qtquick-templates, qml6-module-qtqml-workerscript, qt6-qpa-plugins")
+    "ffmpeg, qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-layouts, qml6-module-qtquick-window, qml6-module-qtquick-templates, qml6-module-qtqml-workerscript, qt6-qpa-plugins, qt6-wayland, gstreamer1.0-tools, gstreamer1.0-pipewire, gstreamer1.0-plugins-base")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-color-emoji | fonts-symbola, xdg-utils")
 include(CPack)
