@@ -363,10 +363,12 @@ ApplicationWindow {
             Layout.fillHeight: true
             currentIndex: tabBar.currentIndex
 
-            Item {
+            // Made after the window's first frame: the window shows sooner.
+            Loader {
                 id: mediaTab
+                asynchronous: true
 
-                ListView {
+                sourceComponent: ListView {
                     id: mediaListView
                     objectName: "mediaListView"
                     anchors.fill: parent
