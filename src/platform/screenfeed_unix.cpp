@@ -62,23 +62,15 @@ public slots:
 
 enum Response : uint { Success = 0, Cancelled = 1 };
 
-uint portalVersion()
+// A uint property of the ScreenCast interface; 0 when there is no portal.
+uint portalProperty(const QString &name)
 {
     QDBusMessage get = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                                                       QStringLiteral("Get"));
-    get.setArguments({kScreenCast, QStringLiteral("version")});
+    get.setArguments({kScreenCast, name});
     const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
     if (reply.type() != QDBusMessage::ReplyMessage)
         return 0;
-    return reply.arguments().value(0).value<QDBusVariant>().variant().toUInt();
-}
-
-uint availableCursorModes()
-{
-    QDBusMessage get = QDBusMessage::createMethodCall(kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
-    get.setArguments({kScreenCast, QStringLiteral("AvailableCursorModes")});
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
     return reply.arguments().value(0).value<QDBusVariant>().variant().toUInt();
 }
 
@@ -183,7 +175,7 @@ bool ScreenFeed::available()
 {
     if (QGuiApplication::platformName() == QLatin1String("wayland"))
         return true;
-    return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && portalVersion() > 0;
+    return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && portalProperty(QStringLiteral("version")) > 0;
 }
 
 ScreenFeed::~ScreenFeed()
@@ -193,7 +185,7 @@ ScreenFeed::~ScreenFeed()
 
 ScreenFeed::Outcome ScreenFeed::start(QObject *parent)
 {
-    const uint version = portalVersion();
+    const uint version = portalProperty(QStringLiteral("version"));
     if (version == 0) {
         m_failure = QStringLiteral("the desktop offers no ScreenCast portal.");
         return Outcome::Failed;
@@ -218,7 +210,7 @@ ScreenFeed::Outcome ScreenFeed::start(QObject *parent)
 
     QVariantMap sources = {{QStringLiteral("types"), QVariant::fromValue(uint(1))},  // a monitor
                            {QStringLiteral("multiple"), false}};
-    if (availableCursorModes() & 2)
+    if (portalProperty(QStringLiteral("AvailableCursorModes")) & 2)
         sources.insert(QStringLiteral("cursor_mode"), QVariant::fromValue(uint(2)));  // drawn into the picture
     if (version >= 4) {
         sources.insert(QStringLiteral("persist_mode"), QVariant::fromValue(uint(1)));  // while the program runs
