@@ -41,6 +41,23 @@ if [ "$(id -u)" -eq 0 ]; then
     # setpriv, not runuser: runuser would stay in between and kill this script 2 s after
     # passing on a SIGTERM, before it has stopped the desktop.
     home=$(getent passwd "$user" | cut -d: -f6)
+    as_user() { setpriv --reuid="$user" --regid="$user" --init-groups -- "$@"; }
+    # A checkout the user cannot read (a clone under /root, say): what the desktop runs
+    # is copied to a folder it can, which the desktop removes at the end.
+    if ! as_user test -r "$root/scripts/wayland-desktop.sh" || ! as_user test -r "$CAPRELLO_SCREENCOPY_SHIM" \
+        || { [[ $1 == */* ]] && ! as_user test -x "$1"; } || ! as_user sh -c 'cd "$1"' _ "$PWD" 2>/dev/null; then
+        stage=$(mktemp -d /tmp/caprello-wayland-stage.XXXXXX)
+        mkdir "$stage/scripts"
+        cp "$root/scripts/wayland-desktop.sh" "$root/scripts/virtual-desktop.sh" "$stage/scripts/"
+        cp "$CAPRELLO_SCREENCOPY_SHIM" "$stage/" && CAPRELLO_SCREENCOPY_SHIM=$stage/${CAPRELLO_SCREENCOPY_SHIM##*/}
+        if [[ $1 == */* ]]; then
+            cp "$1" "$stage/" && set -- "$stage/${1##*/}" "${@:2}"
+        fi
+        chown -R "$user:" "$stage" && chmod -R a+rX "$stage"
+        export CAPRELLO_WAYLAND_STAGE=$stage
+        root=$stage
+        cd "$stage"
+    fi
     exec env HOME="$home" USER="$user" LOGNAME="$user" \
         setpriv --reuid="$user" --regid="$user" --init-groups -- "$root/scripts/wayland-desktop.sh" "$@"
 fi
@@ -119,7 +136,7 @@ teardown() {
     if [ -n "${CAPRELLO_WAYLAND_LOGS:-}" ]; then
         mkdir -p "$CAPRELLO_WAYLAND_LOGS" && cp "$tmp"/*.log "$CAPRELLO_WAYLAND_LOGS"/ 2>/dev/null
     fi
-    rm -rf "$tmp"
+    rm -rf "$tmp" "${CAPRELLO_WAYLAND_STAGE:-}"
     return "$status"
 }
 trap teardown EXIT
