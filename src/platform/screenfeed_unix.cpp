@@ -87,7 +87,8 @@ uint request(const QString &method, QVariantList arguments, QVariantMap options,
     const char *slot = SLOT(onResponse(uint, QVariantMap));
 
     PortalAnswer answer;
-    bus.connect(kService, path, requestInterface, QStringLiteral("Response"), &answer, slot);
+    QString listening = path;
+    bus.connect(kService, listening, requestInterface, QStringLiteral("Response"), &answer, slot);
     QDBusServiceWatcher watcher(kService, bus, QDBusServiceWatcher::WatchForUnregistration);
     QObject::connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &answer, &PortalAnswer::onPortalGone);
 
@@ -101,16 +102,17 @@ uint request(const QString &method, QVariantList arguments, QVariantMap options,
     } else {
         // Old portals answer on a path of their own choosing.
         const QString used = reply.arguments().value(0).value<QDBusObjectPath>().path();
-        if (!used.isEmpty() && used != path) {
-            bus.disconnect(kService, path, requestInterface, QStringLiteral("Response"), &answer, slot);
-            bus.connect(kService, used, requestInterface, QStringLiteral("Response"), &answer, slot);
+        if (!used.isEmpty() && used != listening) {
+            bus.disconnect(kService, listening, requestInterface, QStringLiteral("Response"), &answer, slot);
+            listening = used;
+            bus.connect(kService, listening, requestInterface, QStringLiteral("Response"), &answer, slot);
         }
         if (!answer.answered)
             answer.loop.exec();
         code = answer.answered ? answer.code : 2;
         *results = answer.results;
     }
-    bus.disconnect(kService, path, requestInterface, QStringLiteral("Response"), &answer, slot);
+    bus.disconnect(kService, listening, requestInterface, QStringLiteral("Response"), &answer, slot);
     return code;
 }
 
@@ -307,7 +309,7 @@ void ScreenFeed::resume()
 
 void ScreenFeed::finish()
 {
-    ffmpegStarted();
+    ffmpegStarted();  // our copy of the read end, if FFmpeg never started
     if (m_process) {
         m_process->disconnect();
         if (m_process->state() != QProcess::NotRunning) {
