@@ -18,7 +18,7 @@ CAPRELLO_TEST_PACKAGES=(
     xdotool python3-xlib imagemagick
     g++-mingw-w64-x86-64 wine64 wine
     # The headless Wayland desktop of scripts/wayland-desktop.sh.
-    sway swaybg foot fonts-dejavu-core grim
+    sway swaybg foot fonts-dejavu-core grim xwayland acl
     xdg-desktop-portal xdg-desktop-portal-wlr pipewire pipewire-bin wireplumber
     gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     dbus dbus-user-session qt6-wayland

@@ -1,5 +1,6 @@
 // The real caprello program on the test desktop, driven through its window with
-// xdotool as a person would, and ended in the ways a program ends.
+// xdotool as a person would, and ended in the ways a program ends. Run again on the
+// Wayland desktop, as an XWayland client there, where it records through the portal.
 #include "support.h"
 
 #include <QElapsedTimer>
@@ -79,6 +80,7 @@ void TestProgram::recordThenEnd()
     QCOMPARE(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0, ending == "close");
     // FFmpeg finishes by itself, and its guardian (a copy of the program) goes with it.
     QTRY_VERIFY_WITH_TIMEOUT(run("pgrep", {"-f", folder}).isEmpty(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(run("pgrep", {"-f", "pipewiresrc"}).isEmpty(), 20000);  // Wayland: what fed FFmpeg the screen
     QTRY_VERIFY(run("pgrep", {"-f", CAPRELLO_EXE}).isEmpty());
     const QString probed = probe(file);
     const double duration = probed.section(' ', 2).toDouble();

@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -48,23 +49,23 @@ int sendSignal(int pidfd, int signal)
 
 // Lets a paused FFmpeg run and sends it one SIGINT, on which it finishes its file
 // as on "q" (a second one would make it quit without its index). An FFmpeg that
-// has not ended 30 s later is killed: none is left recording.
-void finishRecording(int ffmpeg)
+// has not ended 30 s later is killed: none is left recording. A process feeding it
+// the screen (-1: none) ends with it: FFmpeg reads no more frames once told, and
+// the end of their stream also frees a frames reader that waits on a stalled one.
+void finishRecording(int ffmpeg, int feeder)
 {
     sendSignal(ffmpeg, SIGCONT);
     sendSignal(ffmpeg, SIGINT);
-    pollfd ended = {ffmpeg, POLLIN, 0};
-    if (::poll(&ended, 1, 30000) == 0)
-        sendSignal(ffmpeg, SIGKILL);
-}
-
-// Ends the process that fed FFmpeg the screen, once FFmpeg is done with it.
-void finishFeeder(int feeder)
-{
-    sendSignal(feeder, SIGINT);
-    pollfd ended = {feeder, POLLIN, 0};
-    if (::poll(&ended, 1, 5000) == 0)
-        sendSignal(feeder, SIGKILL);
+    if (feeder >= 0) {
+        sendSignal(feeder, SIGCONT);
+        sendSignal(feeder, SIGINT);
+    }
+    // The feeder has had FFmpeg's time already: 5 s more.
+    for (const auto &[process, waitMs] : {std::pair{ffmpeg, 30000}, std::pair{feeder, 5000}}) {
+        pollfd ended = {process, POLLIN, 0};
+        if (process >= 0 && ::poll(&ended, 1, waitMs) == 0)
+            sendSignal(process, SIGKILL);
+    }
 }
 
 constexpr char kGuardianTask[] = "CAPRELLO_GUARDIAN";  // FFmpeg's pid; descriptors 3 to 5 as below
@@ -97,13 +98,7 @@ const bool g_guardianDone = [] {
     watch(3, 4, [ffmpeg] {
         // A pause's mute would be kept by the sound server for FFmpeg's next streams.
         PulseAudio::setRecordingMuted(QByteArray(ffmpeg).toLongLong(), false);
-        // FFmpeg finishes only once its frames reader returns: the feeder runs on meanwhile.
-        const bool feeder = ::fcntl(5, F_GETFD) != -1;
-        if (feeder)
-            sendSignal(5, SIGCONT);
-        finishRecording(3);
-        if (feeder)
-            finishFeeder(5);
+        finishRecording(3, ::fcntl(5, F_GETFD) != -1 ? 5 : -1);
     });
     ::_exit(0);
 }();

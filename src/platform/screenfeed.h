@@ -50,6 +50,10 @@ public:
     void pause();
     void resume();
 
+    // Once FFmpeg has been told to stop: GStreamer ends its stream (FFmpeg needs no
+    // more frames, and a stalled stream must not keep FFmpeg's frames reader waiting).
+    void endStream();
+
     // After FFmpeg has ended: GStreamer ends, the portal session closes.
     void finish();
 

@@ -19,4 +19,5 @@ void ScreenFeed::prepareFfmpeg(QProcess *) {}
 void ScreenFeed::ffmpegStarted() {}
 void ScreenFeed::pause() {}
 void ScreenFeed::resume() {}
+void ScreenFeed::endStream() {}
 void ScreenFeed::finish() {}

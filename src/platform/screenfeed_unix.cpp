@@ -307,15 +307,22 @@ void ScreenFeed::resume()
     m_paused = false;
 }
 
+void ScreenFeed::endStream()
+{
+    if (!m_process || m_process->state() == QProcess::NotRunning)
+        return;
+    // -e turns SIGINT into a clean end of stream; a paused one must run to see it.
+    resume();
+    ::kill(pid_t(m_process->processId()), SIGINT);
+}
+
 void ScreenFeed::finish()
 {
     ffmpegStarted();  // our copy of the read end, if FFmpeg never started
     if (m_process) {
         m_process->disconnect();
         if (m_process->state() != QProcess::NotRunning) {
-            // -e turns SIGINT into a clean end of stream; a paused one must run to see it.
-            resume();
-            ::kill(pid_t(m_process->processId()), SIGINT);
+            endStream();
             if (!m_process->waitForFinished(3000)) {
                 m_process->kill();
                 m_process->waitForFinished(1000);

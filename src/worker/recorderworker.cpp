@@ -118,6 +118,11 @@ bool RecorderWorker::sendStopCommand(QProcess *proc)
     Platform::releaseProcess(proc);
     qDebug() << "Sending 'q' to FFMPEG to stop gracefully...";
     proc->write("q\n");
+    if (m_feed) {
+        proc->waitForBytesWritten(1000);
+        m_feed->process()->disconnect(this);  // its end is expected now
+        m_feed->endStream();
+    }
     if (proc->waitForFinished(kStopTimeoutMs))
         return true;
     qDebug() << "FFMPEG did not stop, killing process.";
