@@ -97,9 +97,10 @@ void TestEndToEnd::record()
     QVERIFY2(probed.section(' ', 0, 1) == streams && duration > 1.8, qPrintable(probed));
     QCOMPARE(r.fileList().first().toMap().value("name").toString(), QFileInfo(file).fileName());
     qInfo("%.2f s recorded in %.2f s from START", duration, recorded / 1000.0);
-    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && !mode.startsWith("MP3")) {
-        // The pause is in the file, as on X11, so the file is as long as the wall time.
+    // The pause is in the file, and a stop while paused ends it where the pause began.
+    if (!mode.startsWith("MP3"))
         QVERIFY2(qAbs(duration - recorded / 1000.0) < 0.5, "the video is not as long as the recording took");
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && !mode.startsWith("MP3")) {
         // A clock ticks on the screen: the picture moves, except while paused. (The
         // compositor of a busy 2-core test machine sends no new frame now and then.)
         const QList<double> still = stillSpans(file);
@@ -108,7 +109,7 @@ void TestEndToEnd::record()
         qInfo("still spans: %s", qPrintable(QDebug::toString(still)));
         QVERIFY2(stillTotal - paused < (duration - paused) / 2, "the picture did not move");
         if (paused > 0)
-            QVERIFY2(*std::max_element(still.begin(), still.end()) > paused - 1.0, "the pause is not a still picture");
+            QVERIFY2(!still.isEmpty() && *std::max_element(still.begin(), still.end()) > paused - 1.0, "the pause is not a still picture");
     }
 
     // Both sounds are there, and the gap between them moved by the gains' ratio.

@@ -50,7 +50,7 @@ void TestPure::command_data()
     // The shared screen starts at 1280,0 on the desktop: the area is cut relative to it.
     QTest::newRow("Wayland area on a second screen")
         << CaptureBackend::PortalPulse << order("Custom Area", 1.0, 1.0, {1380, 50, 800, 600})
-        << "-f|rawvideo|-pixel_format|bgr0|-video_size|1920x1080|-framerate|30|-i|/dev/fd/9|"
+        << "-f|rawvideo|-use_wallclock_as_timestamps|1|-pixel_format|bgr0|-video_size|1920x1080|-framerate|30|-i|/dev/fd/9|"
            "-f|pulse|-i|Stereo Mix (Realtek)|-f|pulse|-i|Microphone (USB \"2\")|-filter_complex|"
            "[0:v]crop=w=min(800\\,iw-100):h=min(600\\,ih-50):x=100:y=50[vout];[1:a]volume=1.0[a_spk]; "
            "[2:a]volume=1.0[a_mic]; [a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-map|[vout]|-map|[aout]" + video

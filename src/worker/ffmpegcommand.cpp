@@ -11,11 +11,14 @@ QStringList screenInput(Platform::CaptureBackend backend, const Screen &screen)
     if (backend == Platform::CaptureBackend::X11Pulse)
         return {QStringLiteral("-f"), QStringLiteral("x11grab"), QStringLiteral("-i"), screen.display};
     if (backend == Platform::CaptureBackend::PortalPulse) {
-        // Raw frames carry no size and no time: both are told here, as the pipeline
-        // makes them (a steady rate, with any time FFmpeg did not read filled in).
+        // Raw frames carry no size and no time: the size is told here, and each frame
+        // is stamped when FFmpeg reads it, as x11grab stamps its grabs. The pipeline
+        // hands over only the newest frame, so the picture is never behind the sound,
+        // and a pause (FFmpeg not reading) stays in the file as a still picture.
         // Opened by its file name: an input named "pipe:..." turns off FFmpeg's reading
         // of its standard input, and with it the "q" that stops the recording.
         return {QStringLiteral("-f"), QStringLiteral("rawvideo"),
+                QStringLiteral("-use_wallclock_as_timestamps"), QStringLiteral("1"),
                 QStringLiteral("-pixel_format"), QStringLiteral("bgr0"),
                 QStringLiteral("-video_size"), QStringLiteral("%1x%2").arg(screen.width).arg(screen.height),
                 QStringLiteral("-framerate"), QString::number(kFramesPerSecond),
@@ -116,10 +119,10 @@ QStringList arguments(const Order &order, Platform::CaptureBackend backend, cons
 QStringList screenCastPipeline(int remoteFd, quint32 node, int width, int height, int outputFd)
 {
     // -e: SIGINT ends the stream cleanly. The portal's stream sends frames only when
-    // the screen changes; keepalive-time repeats the last one and videorate makes a
-    // steady rate of them, stamped when they were taken, so a quiet screen does not
-    // shorten the video and a pause (FFmpeg not reading) stays in it as a still
-    // picture, as with x11grab.
+    // the screen changes: keepalive-time repeats the last one and videorate makes a
+    // steady rate of them. While FFmpeg does not read (opening its sound inputs,
+    // paused), the leaky queue keeps only the newest frame: no backlog builds up that
+    // FFmpeg would have to catch up with, and that a stop would cut off.
     return {QStringLiteral("-e"), QStringLiteral("-q"),
             QStringLiteral("pipewiresrc"), QStringLiteral("fd=%1").arg(remoteFd),
             QStringLiteral("path=%1").arg(node), QStringLiteral("do-timestamp=true"),
@@ -129,6 +132,8 @@ QStringList screenCastPipeline(int remoteFd, quint32 node, int width, int height
             QStringLiteral("!"), QStringLiteral("videorate"),
             QStringLiteral("!"), QStringLiteral("video/x-raw,format=BGRx,width=%1,height=%2,framerate=%3/1")
                                          .arg(width).arg(height).arg(kFramesPerSecond),
+            QStringLiteral("!"), QStringLiteral("queue"), QStringLiteral("leaky=downstream"),
+            QStringLiteral("max-size-buffers=1"), QStringLiteral("max-size-bytes=0"), QStringLiteral("max-size-time=0"),
             QStringLiteral("!"), QStringLiteral("fdsink"), QStringLiteral("fd=%1").arg(outputFd)};
 }
 

@@ -111,15 +111,17 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
 
 bool RecorderWorker::sendStopCommand(QProcess *proc)
 {
+    qDebug() << "Sending 'q' to FFMPEG to stop gracefully...";
+    proc->write("q\n");
+    // In the pipe before a paused FFmpeg runs again: the first thing it does then is
+    // read it, before it takes in what its inputs held through the pause.
+    proc->waitForBytesWritten(1000);
     // A suspended FFmpeg cannot read "q": it would be killed and leave a file
-    // without an index. Let it run first, and what feeds it.
+    // without an index. Let it run, and what feeds it.
     if (m_feed)
         m_feed->resume();
     Platform::releaseProcess(proc);
-    qDebug() << "Sending 'q' to FFMPEG to stop gracefully...";
-    proc->write("q\n");
     if (m_feed) {
-        proc->waitForBytesWritten(1000);
         m_feed->process()->disconnect(this);  // its end is expected now
         m_feed->endStream();
     }

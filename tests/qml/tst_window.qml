@@ -48,6 +48,7 @@ TestCase {
 
     function test_recordPauseResumeStop() {
         var start = item("startButton"), pause = item("pauseButton"), clock = item("clockLabel")
+        tryVerify(function() { return item("mediaListView") })  // the gallery is made after the first frame
         var listed = item("mediaListView").count
         verify(start.text === "START" && !pause.visible && !clock.visible)
         mouseClick(start)
