@@ -75,9 +75,10 @@ inline bool testDesktop()
 }
 
 // How long the picture stood still, for each still span of at least 1 s (FFmpeg's
-// freezedetect: a re-encoded still picture is never bit for bit the same). A span at the
-// very start is left out: FFmpeg takes one frame when it opens the screen input and the
-// next once its sound inputs are open too (about 2 s here, with x11grab as well).
+// freezedetect: a re-encoded still picture is never bit for bit the same). A span that
+// begins in the first second is left out: FFmpeg takes a frame when it opens the screen
+// input and the next once its sound inputs are open too (about 2 s later here, with
+// x11grab as well).
 inline QList<double> stillSpans(const QString &file)
 {
     static const QRegularExpression span(QStringLiteral("freeze_start: ([0-9.]+)\n.*freeze_duration: ([0-9.]+)"));
@@ -86,7 +87,7 @@ inline QList<double> stillSpans(const QString &file)
                                        "freezedetect=n=-70dB:d=1", "-f", "null", "-"}, true);
     for (auto it = span.globalMatch(log); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
-        if (m.captured(1).toDouble() > 0.1)
+        if (m.captured(1).toDouble() >= 1.0)
             spans << m.captured(2).toDouble();
     }
     return spans;
