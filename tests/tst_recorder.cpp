@@ -3,11 +3,46 @@
 #include "recorder/screenrecorder.h"
 #include "support.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include <signal.h>
 
 using namespace Support;
+
+// A desktop's ScreenCast portal whose user cancels its dialog.
+class CancellingPortal : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.ScreenCast")
+    Q_PROPERTY(uint version READ version)
+public:
+    uint version() const { return 4; }
+public slots:
+    QDBusObjectPath CreateSession(const QVariantMap &options, const QDBusMessage &call)
+    {
+        return answer(call, options, 0, {{"session_handle", "/org/freedesktop/portal/desktop/session/1/caprello"}});
+    }
+    QDBusObjectPath SelectSources(const QDBusObjectPath &, const QVariantMap &options, const QDBusMessage &call)
+    {
+        return answer(call, options, 1, {});
+    }
+
+private:
+    // Answers come as a Response signal on the request's path, after the call's reply.
+    static QDBusObjectPath answer(const QDBusMessage &call, const QVariantMap &options, uint code, const QVariantMap &results)
+    {
+        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                .arg(call.service().mid(1).replace('.', '_'), options.value("handle_token").toString());
+        QDBusMessage response = QDBusMessage::createSignal(path, "org.freedesktop.portal.Request", "Response");
+        response << code << results;
+        QTimer::singleShot(0, [response] { QDBusConnection::sessionBus().send(response); });
+        return QDBusObjectPath(path);
+    }
+};
 
 class TestRecorder : public QObject
 {
@@ -35,6 +70,7 @@ void TestRecorder::init()
     putFirstOnPath(FAKE_FFMPEG_DIR);
     qputenv("FAKE_FFMPEG_BEHAVIOUR", "quit-on-q");
     qunsetenv("FAKE_FFMPEG_STDERR");
+    qunsetenv("WAYLAND_DISPLAY");
 }
 
 void TestRecorder::record_data()
@@ -112,6 +148,8 @@ void TestRecorder::failures_data()
             << QByteArray("[pulse @ 0x55] pa_stream_get_latency() failed\n") << "stop" << "" << 1;
     QTest::newRow("no system sound") << "no sound server" << QByteArray() << "stop"
                                      << "No system-sound input was found: only the microphone is recorded." << 1;
+    QTest::newRow("Wayland: the user does not share the screen") << "cancel" << QByteArray() << ""
+            << "The screen was not shared: nothing was recorded." << 0;
 }
 
 void TestRecorder::failures()
@@ -135,6 +173,18 @@ void TestRecorder::failures()
     }
     if (fault == "no sound server")
         qputenv("PULSE_SERVER", "/nonexistent");
+    QProcess bus;  // a session bus of its own, with the portal on it
+    CancellingPortal portal;
+    if (fault == "cancel") {
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        QVERIFY(bus.waitForReadyRead(5000));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed());
+        qputenv("WAYLAND_DISPLAY", "wayland-caprello-test");
+        QDBusConnection session = QDBusConnection::sessionBus();
+        QVERIFY(session.registerService("org.freedesktop.portal.Desktop")
+                && session.registerObject("/org/freedesktop/portal/desktop", &portal,
+                                          QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+    }
     qputenv("FAKE_FFMPEG_BEHAVIOUR", fault.toUtf8());
     qputenv("FAKE_FFMPEG_STDERR", errorOutput);
     r.startRecording("Full");
@@ -154,7 +204,7 @@ void TestRecorder::failures()
     QTRY_VERIFY_WITH_TIMEOUT(!r.isRecording() && !r.isPaused() && r.clockText().isEmpty(), 10000);
     QVERIFY2(status.isEmpty() ? r.statusText().isEmpty() : r.statusText().startsWith(status), qPrintable(r.statusText()));
     // Never claimed to record what could not start.
-    QCOMPARE(recording.count(), fault == "planted" || fault == "folder" ? 0 : 2);
+    QCOMPARE(recording.count(), fault == "planted" || fault == "folder" || fault == "cancel" ? 0 : 2);
     QCOMPARE(r.fileList().size(), earlier + listed);
 
     // The program keeps working: the next recording goes through and clears the status line.
@@ -167,6 +217,8 @@ void TestRecorder::failures()
     r.stopRecording();
     QVERIFY(files.wait(10000));
     QCOMPARE(r.fileList().size(), earlier + listed + 1);
+    bus.kill();
+    bus.waitForFinished();
 }
 
 QTEST_GUILESS_MAIN(TestRecorder)
