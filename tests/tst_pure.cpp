@@ -2,6 +2,7 @@
 // audio inputs are recorded, file names.
 #include "recorder/devicechoice.h"
 #include "recorder/screenrecorder.h"
+#include "recorder/storageestimate.h"
 #include "support.h"
 #include "worker/ffmpegcommand.h"
 
@@ -18,6 +19,8 @@ private slots:
     void deviceChoice_data();
     void deviceChoice();
     void names();
+    void texts_data();
+    void texts();
 };
 
 void TestPure::command_data()
@@ -81,6 +84,13 @@ void TestPure::deviceChoice_data()
     QTest::newRow("Linux: what the speakers play") << QStringList{"m:Monitor of HDMI", "s:Monitor of Speakers", "d:Sine"}
                                                    << "Sine" << "Monitor of Speakers";
     QTest::newRow("no system sound") << QStringList{"d:Microphone Array", ":Line In"} << "Microphone Array" << "";
+    // The default input is often not the microphone (a webcam, Line In): the name decides.
+    QTest::newRow("microphone not the default input") << QStringList{"d:Line In", ":Microphone (USB)", ":STEREO MIX"}
+                                                      << "Microphone (USB)" << "STEREO MIX";
+    QTest::newRow("two microphones: the default one") << QStringList{":Microphone (USB)", "d:microphone array"}
+                                                      << "microphone array" << "";
+    QTest::newRow("two microphones, neither default: the first")
+            << QStringList{"d:Webcam", ":Microphone (USB)", ":Microphone Array", ":Stereo Mix"} << "Microphone (USB)" << "Stereo Mix";
 }
 
 void TestPure::deviceChoice()
@@ -112,6 +122,35 @@ void TestPure::names()
         QFile(dir.filePath(names.last())).open(QIODevice::WriteOnly);
     }
     QCOMPARE(names.join(' '), "rec_2024-01-31_14-05-09.mp4 rec_2024-01-31_14-05-09_2.mp4 rec_2024-01-31_14-05-09_3.mp4");
+}
+
+void TestPure::texts_data()
+{
+    // What the gallery's size column and the information bar read for a byte count.
+    QTest::addColumn<QString>("text");  // "size", "space" or "predict"
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QString>("expected");
+    const qint64 gib = qint64(1) << 30, hour = StorageEstimate::kBytesPerSecond * 3600;
+    const QList<std::tuple<const char *, qint64, const char *>> rows = {
+        {"size", 1023, "1023 B"}, {"size", 1024, "1.0 KB"}, {"size", 1048575, "1024.0 KB"},
+        {"size", 1048576, "1.00 MB"}, {"size", 123456789, "117.74 MB"}, {"size", 1073741823, "1024.00 MB"},
+        {"size", 1610612736, "1.50 GB"}, {"size", gib * 1024, "1024.00 GB"},
+        {"space", -1, "?"}, {"space", gib - 1, "0GB"}, {"space", 76 * gib + 5, "76GB"},
+        {"predict", -1, "?"}, {"predict", 45 * hour - 1, "44Hour"}, {"predict", 45 * hour, "45Hour"},
+    };
+    for (const auto &[text, bytes, expected] : rows)
+        QTest::addRow("%s %lld", text, bytes) << text << bytes << expected;
+}
+
+void TestPure::texts()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, bytes);
+    QFETCH(QString, expected);
+    QLocale::setDefault(QLocale::German);  // sizes keep their point
+    QCOMPARE(text == "size" ? ScreenRecorder::formatFileSize(bytes)
+             : text == "space" ? StorageEstimate::spaceText(bytes) : StorageEstimate::predictText(bytes), expected);
+    QLocale::setDefault(QLocale::c());
 }
 
 QTEST_MAIN(TestPure)

@@ -50,8 +50,11 @@ int sendSignal(int pidfd, int signal)
 // Lets a paused FFmpeg run and sends it one SIGINT, on which it finishes its file
 // as on "q" (a second one would make it quit without its index). An FFmpeg that
 // has not ended 30 s later is killed: none is left recording. A process feeding it
-// the screen (-1: none) ends with it: FFmpeg reads no more frames once told, and
-// the end of their stream also frees a frames reader that waits on a stalled one.
+// the screen (-1: none) ends first: FFmpeg finishes only once its frames reader
+// returns, and that waits on the feeder's pipe. With the program gone, the desktop's
+// share can be gone too, and then the feeder never ends its stream by itself
+// (seen on Wayland: FFmpeg held for the full 30 s and killed without its index), so
+// it gets a moment to end cleanly and is killed after that, which closes the pipe.
 void finishRecording(int ffmpeg, int feeder)
 {
     sendSignal(ffmpeg, SIGCONT);
@@ -60,8 +63,7 @@ void finishRecording(int ffmpeg, int feeder)
         sendSignal(feeder, SIGCONT);
         sendSignal(feeder, SIGINT);
     }
-    // The feeder has had FFmpeg's time already: 5 s more.
-    for (const auto &[process, waitMs] : {std::pair{ffmpeg, 30000}, std::pair{feeder, 5000}}) {
+    for (const auto &[process, waitMs] : {std::pair{feeder, ScreenFeed::kEndOfStreamMs}, std::pair{ffmpeg, 30000}}) {
         pollfd ended = {process, POLLIN, 0};
         if (process >= 0 && ::poll(&ended, 1, waitMs) == 0)
             sendSignal(process, SIGKILL);

@@ -52,7 +52,10 @@ public:
 
     // Once FFmpeg has been told to stop: GStreamer ends its stream (FFmpeg needs no
     // more frames, and a stalled stream must not keep FFmpeg's frames reader waiting).
+    // One that has not ended within kEndOfStreamMs is killed: its stream can stall
+    // for good when the desktop's share goes, and FFmpeg cannot finish before it ends.
     void endStream();
+    static constexpr int kEndOfStreamMs = 1000;
 
     // After FFmpeg has ended: GStreamer ends, the portal session closes.
     void finish();

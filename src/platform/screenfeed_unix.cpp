@@ -314,6 +314,11 @@ void ScreenFeed::endStream()
     // -e turns SIGINT into a clean end of stream; a paused one must run to see it.
     resume();
     ::kill(pid_t(m_process->processId()), SIGINT);
+    if (!m_process->waitForFinished(kEndOfStreamMs)) {
+        qWarning() << "GStreamer did not end its stream: stopping it.";
+        m_process->kill();
+        m_process->waitForFinished(1000);
+    }
 }
 
 void ScreenFeed::finish()
@@ -323,10 +328,6 @@ void ScreenFeed::finish()
         m_process->disconnect();
         if (m_process->state() != QProcess::NotRunning) {
             endStream();
-            if (!m_process->waitForFinished(3000)) {
-                m_process->kill();
-                m_process->waitForFinished(1000);
-            }
         }
         delete m_process;
         m_process = nullptr;
