@@ -2,7 +2,8 @@
 ;   makensis -DVERSION=x.y.z -DDEPLOY=<deploy folder> -DOUTFILE=<setup.exe> -DROOT=<source tree> caprello.nsi
 ; Installs for the current user (no administrator rights) or for all users;
 ; silently with /S, and /AllUsers or /CurrentUser to choose without the page.
-Unicode true
+; A 64-bit installer for a 64-bit program (it also runs on a 64-bit-only Wine).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !define APPNAME "Caprello"
@@ -19,7 +20,6 @@ SetCompressor /SOLID lzma
 !define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_VALUENAME "InstallMode"
 !include MultiUser.nsh
 !include MUI2.nsh
-!include x64.nsh
 
 Name "${APPNAME} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -47,10 +47,6 @@ VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "LegalCopyright" "GPL-3.0-or-later"
 
 Function .onInit
-    ${IfNot} ${RunningX64}
-        MessageBox MB_OK|MB_ICONSTOP "${APPNAME} needs a 64-bit Windows."
-        Abort
-    ${EndIf}
     SetRegView 64
     !insertmacro MULTIUSER_INIT
 FunctionEnd
