@@ -40,6 +40,7 @@ cleanup() {
     rm -rf "$tmp"
 }
 trap cleanup EXIT
+trap "exit 1" TERM INT   # a timeout still stops the servers and the prefix
 caprello_desktop_start || exit 1
 # A loopback input as a Windows sound driver names it: the system sound.
 pactl load-module module-remap-source master=speakers.monitor source_name=stereomix \
