@@ -88,9 +88,17 @@ cp -r "$T/licenses/." "$deploy/licenses/"
 version="$(sed -n 's/^project(Caprello VERSION \([0-9.]*\).*/\1/p' "$repo_root/CMakeLists.txt")"
 [ -n "$version" ] || { echo "package-windows: no project VERSION in CMakeLists.txt" >&2; exit 1; }
 setup="$build_dir/Caprello-$version-setup.exe"
-rm -f "$setup"
-nice -n 19 makensis -V2 -DVERSION="$version" -DDEPLOY="$deploy" -DOUTFILE="$setup" \
-    -DROOT="$repo_root" "$repo_root/packaging/caprello.nsi"
-[ -f "$setup" ] || { echo "package-windows: makensis made no installer" >&2; exit 1; }
+# Compressing takes a minute: the installer is made again only when what goes into it changed.
+inputs="$( (cd "$deploy" && find . -type f -print0 | sort -z | xargs -0 sha256sum; \
+    sha256sum "$repo_root/packaging/caprello.nsi" "$repo_root/qml/app_icon.ico") | sha256sum | cut -c1-32)"
+if [ -f "$setup" ] && [ "$(cat "$setup.inputs" 2>/dev/null)" = "$inputs" ]; then
+    echo "package-windows: $setup is up to date"
+else
+    rm -f "$setup" "$setup.inputs"
+    nice -n 19 makensis -V2 -DVERSION="$version" -DDEPLOY="$deploy" -DOUTFILE="$setup" \
+        -DROOT="$repo_root" "$repo_root/packaging/caprello.nsi"
+    [ -f "$setup" ] || { echo "package-windows: makensis made no installer" >&2; exit 1; }
+    echo "$inputs" >"$setup.inputs"
+fi
 echo "package-windows: $deploy ($(du -sh "$deploy" | cut -f1), $(find "$deploy" -type f | wc -l) files)"
 echo "package-windows: $setup ($(du -h "$setup" | cut -f1))"
