@@ -39,7 +39,7 @@ static DWORD WINAPI work(LPVOID output)
         if (f)
             fprintf(f, "%ld\n", count), fclose(f);
         fprintf(stderr, "frame=%ld fps=20 size=1kB time=00:%02ld:%02ld.%02ld bitrate=1kbits/s\r",
-                count, count / 1200, count / 20 % 60, count % 20 * 5);
+                count, count / 1200, count / 20 % 60, count % 20 * 5), fflush(stderr); // a pipe buffers
         if (g_stop) {
             FILE *out = _wfopen((const wchar_t *)output, L"wb"), *stop = open_beside(L"standin-stop.txt");
             if (out)

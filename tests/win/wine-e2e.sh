@@ -120,7 +120,7 @@ grep -A2 -x dshow "$tmp/args.txt" | sed -n 's/^audio=//p' >"$tmp/used.txt"
 check "two dshow inputs ($(paste -sd '|' "$tmp/used.txt")), each a name dshow lists" all_listed
 check "Stereo Mix is the system sound" grep -qx 'Stereo Mix' "$tmp/used.txt"
 check "FFmpeg's threads run" wait_for 10 moves_on
-shot 2-recording
+sleep 1; shot 2-recording   # the clock has run a second
 click 860 210   # PAUSE
 check "PAUSE suspends FFmpeg's threads, FFmpeg lives on" wait_for 10 stand_still
 shot 3-paused
