@@ -12,19 +12,31 @@ if(UNIX AND NOT APPLE)
 endif()
 
 if(WIN32)
-    # windeployqt copies the Qt libraries, plugins and the QML modules our
-    # documents import (found by scanning the qml folder) next to the program.
+    # windeployqt (a Windows Qt install has it) copies the Qt libraries, plugins and
+    # the QML modules our documents import (found by scanning the qml folder) next
+    # to the program. A MinGW cross build from Linux has none: there
+    # scripts/package-windows.sh deploys the same set.
     get_target_property(_qmake Qt6::qmake IMPORTED_LOCATION)
     get_filename_component(_qt_bin "${_qmake}" DIRECTORY)
-    find_program(CAPRELLO_WINDEPLOYQT windeployqt HINTS "${_qt_bin}" REQUIRED)
-    install(CODE "
-        execute_process(COMMAND \"${CAPRELLO_WINDEPLOYQT}\" --release --no-translations
-                --qmldir \"${PROJECT_SOURCE_DIR}/qml\"
-                \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/caprello.exe\"
-            RESULT_VARIABLE _rc)
-        if(NOT _rc EQUAL 0)
-            message(FATAL_ERROR \"windeployqt failed: \${_rc}\")
-        endif()")
+    find_program(CAPRELLO_WINDEPLOYQT windeployqt HINTS "${_qt_bin}")
+    if(CAPRELLO_WINDEPLOYQT)
+        install(CODE "
+            execute_process(COMMAND \"${CAPRELLO_WINDEPLOYQT}\" --release --no-translations
+                    --qmldir \"${PROJECT_SOURCE_DIR}/qml\"
+                    \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/caprello.exe\"
+                RESULT_VARIABLE _rc)
+            if(NOT _rc EQUAL 0)
+                message(FATAL_ERROR \"windeployqt failed: \${_rc}\")
+            endif()")
+    else()
+        message(STATUS "windeployqt not found: deploy with scripts/package-windows.sh")
+    endif()
+    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+endif()
+
+if(UNIX AND NOT APPLE)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/caprello)
 endif()
 
 set(CPACK_PACKAGE_NAME caprello)

@@ -17,6 +17,10 @@ CAPRELLO_TEST_PACKAGES=(
     xvfb xauth pulseaudio pulseaudio-utils sox libsox-fmt-pulse
     xdotool python3-xlib imagemagick
     g++-mingw-w64-x86-64 wine64 wine
+    # The Windows build (scripts/build-windows.sh): MinGW-w64 with POSIX threads as the
+    # toolchain's Qt was built with, Debian's Qt host tools, the installer, the Wine test's fonts.
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix ninja-build
+    qt6-declarative-dev-tools qt6-shadertools-dev qt6-shader-baker nsis python3-fonttools fonts-symbola
     # The headless Wayland desktop of scripts/wayland-desktop.sh.
     sway swaybg foot fonts-dejavu-core grim xwayland acl
     xdg-desktop-portal xdg-desktop-portal-wlr pipewire pipewire-bin wireplumber
