@@ -18,7 +18,7 @@ trap caprello_desktop_stop EXIT
 caprello_desktop_start
 
 status=0
-"$root/scripts/test-windows.sh" "$build/win" || status=1
+"$root/scripts/test-windows.sh" || status=1
 
 # The unit tests again under AddressSanitizer + UndefinedBehaviorSanitizer,
 # leak checking on; any report fails the run.

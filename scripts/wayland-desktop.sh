@@ -10,7 +10,7 @@
 # DBUS_SESSION_BUS_ADDRESS, XDG_CURRENT_DESKTOP, SWAYSOCK, QT_QPA_PLATFORM=wayland and
 # that user's HOME; the rest of the caller's environment (PATH, CAPRELLO_*, QT_*) is kept.
 #
-# CAPRELLO_SCREENCOPY_SHIM: the built tests/wayland/screencopy-shim.c (default
+# CAPRELLO_SCREENCOPY_SHIM: the built scripts/wayland/screencopy-shim.c (default
 #   ${CAPRELLO_BUILD_DIR:-build}/tests/libcaprello_screencopy_shim.so). Without a GPU the
 #   portal backend cannot cast without it.
 # CAPRELLO_WAYLAND_LOGS: a folder to copy the desktop's logs to at the end.

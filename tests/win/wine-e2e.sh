@@ -148,8 +148,10 @@ fi
 start_app
 click 860 152
 wait_for 15 moves_on
+click 860 210   # PAUSE: the guardian must let FFmpeg's threads run again to stop it
+wait_for 10 stand_still
 wine taskkill /F /IM caprello.exe >/dev/null 2>&1
-check "taskkill /F while recording: caprello-guard.exe stops FFmpeg by a console event" wait_for 20 stopped_by ctrl
+check "taskkill /F while paused: caprello-guard.exe resumes FFmpeg, stops it by a console event" wait_for 20 stopped_by ctrl
 check "a third recording, no FFmpeg left" eval 'wait_for 10 recordings_made 3 && wait_for 10 eval "! standin_running"'
 wait "$app_pid" 2>/dev/null
 
