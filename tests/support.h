@@ -55,6 +55,12 @@ inline QString probe(const QString &file)
     return codecs.join('+') + ' ' + size.join('x') + ' ' + seconds;
 }
 
+// An MP4 as FFmpeg writes it while recording (moof boxes), not yet an ordinary one.
+inline bool fragmented(const QString &file)
+{
+    return run("ffprobe", {"-v", "trace", file}, true).contains("type:'moof'");
+}
+
 // Mean level in dB of the sound within 50 Hz of `hz`, -1000 for none. `input` is
 // FFmpeg's input arguments: a file (with -ss/-t to pick a span) or a PulseAudio source.
 inline double toneLevel(const QStringList &input, int hz)

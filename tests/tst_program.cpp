@@ -4,6 +4,7 @@
 #include "support.h"
 
 #include <QElapsedTimer>
+#include <QStorageInfo>
 
 #include <signal.h>
 
@@ -27,6 +28,11 @@ void TestProgram::recordThenEnd_data()
     QTest::newRow("SIGKILL while recording") << "kill" << false;
     QTest::newRow("SIGKILL while paused") << "kill" << true;
     QTest::newRow("SIGSEGV while recording") << "segv" << false;
+    // The program lives on; the file plays up to FFmpeg's last fragment.
+    QTest::newRow("FFmpeg killed while recording") << "ffmpeg" << false;
+    // A small recordings volume that something else fills up while recording.
+    QTest::newRow("disk nearly full: stopped in time") << "fill" << false;
+    QTest::newRow("disk full: FFmpeg cannot write") << "fill-all" << false;
 }
 
 void TestProgram::recordThenEnd()
@@ -37,6 +43,14 @@ void TestProgram::recordThenEnd()
     qputenv("HOME", QFile::encodeName(home.path()));  // the program's environment
     qputenv("QT_QPA_PLATFORM", "xcb");
     qputenv("QT_FORCE_STDERR_LOGGING", "1");
+    const QString folder = home.path() + "/Desktop/ScreenRecordings";
+    const bool fill = ending.startsWith("fill");
+    if (fill) {
+        QVERIFY(QDir().mkpath(folder));
+        if (!run("mount", {"-t", "tmpfs", "-o", "size=64m", "tmpfs", folder}, true).isEmpty())
+            QSKIP("mounting a small volume needs root");
+    }
+    const auto unmount = qScopeGuard([&] { if (fill) run("umount", {"-l", folder}); });
     QProcess app;
     app.setWorkingDirectory(home.path());  // where a crash leaves its core
     // How far FFmpeg has recorded, from the progress lines in the program's log, and since when.
@@ -57,12 +71,12 @@ void TestProgram::recordThenEnd()
     const QString window = run("xdotool", {"search", "--sync", "--onlyvisible", "--pid",
                                            QString::number(app.processId()), "--name", "^Caprello$"});
     QVERIFY(!window.isEmpty());
-    const QString folder = home.path() + "/Desktop/ScreenRecordings";
     const auto click = [&](const char *x, const char *y) { run("xdotool", {"mousemove", "--window", window, x, y, "click", "1"}); };
 
     click("860", "152");  // START, mode Full
     QTRY_VERIFY_WITH_TIMEOUT(recorded >= 2.0, 30000);
     const QString file = QDir(folder).entryInfoList({"*.mp4"}).value(0).filePath();
+    const auto recordedAgo = [&](double seconds) { return recorded + sinceProgress.elapsed() / 1000.0 - seconds; };
     if (paused) {
         click("860", "210");  // PAUSE
         QTRY_VERIFY(log.contains("--- PAUSING"));
@@ -71,13 +85,32 @@ void TestProgram::recordThenEnd()
     // Where the recording stands now; the pause may be in the file as a still picture.
     const double atEnd = recorded + sinceProgress.elapsed() / 1000.0;
     const double pause = paused ? sinceProgress.elapsed() / 1000.0 : 0;
-    if (ending == "close")
-        click("936", "24");  // the window's own close button
-    else
+    double atLeast = atEnd - pause - 1.0, atMost = atEnd + 1.0;
+    QString status;  // the window's last status line
+    if (ending == "ffmpeg" || fill) {
+        if (ending == "ffmpeg")
+            run("pkill", {"-KILL", "-f", folder});
+        else  // leaves 10 MB, or nothing
+            run("fallocate", {"-l", QString::number(QStorageInfo(folder).bytesAvailable() - (ending == "fill" ? 10 << 20 : 0)),
+                              home.path() + "/Desktop/ScreenRecordings/filler"});
+        atLeast = recordedAgo(1.5);
+        status = ending == "ffmpeg" ? "The recording failed: FFmpeg ended with code" : "The disk is full: the recording was stopped and saved.";
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("Status: " + status), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(run("pgrep", {"-f", folder}).isEmpty(), 15000);
+        atMost = recorded + 1.0;
+        if (ending == "ffmpeg") {  // START again records
+            click("860", "152");
+            QTRY_VERIFY_WITH_TIMEOUT(QDir(folder).entryList({"*.mp4"}).size() == 2 && !run("pgrep", {"-f", folder}).isEmpty(), 15000);
+            QTest::qWait(1000);
+        }
+    }
+    if (ending == "kill" || ending == "segv")
         ::kill(pid_t(app.processId()), ending == "kill" ? SIGKILL : SIGSEGV);
+    else
+        click("936", "24");  // the window's own close button
     QVERIFY(app.waitForFinished(20000));
     QVERIFY(!(log + app.readAllStandardError()).contains("Icon failed to load"));
-    QCOMPARE(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0, ending == "close");
+    QCOMPARE(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0, ending != "kill" && ending != "segv");
     // FFmpeg finishes by itself, and its guardian (a copy of the program) goes with it.
     QTRY_VERIFY_WITH_TIMEOUT(run("pgrep", {"-f", folder}).isEmpty(), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(run("pgrep", {"-f", "pipewiresrc"}).isEmpty(), 20000);  // Wayland: what fed FFmpeg the screen
@@ -87,7 +120,9 @@ void TestProgram::recordThenEnd()
     qInfo("%s%s: %s s in the file, %.2f s recorded at the end", qPrintable(ending), paused ? " while paused" : "",
           qPrintable(probed), atEnd);
     QCOMPARE(probed.section(' ', 0, 1), QStringLiteral("h264+aac 1280x720"));
-    QVERIFY2(duration > atEnd - pause - 1.0 && duration < atEnd + 1.0, "the file does not hold what was recorded");
+    QVERIFY2(duration > atLeast && duration < atMost, "the file does not hold what was recorded");
+    // Finished: an ordinary MP4, unless FFmpeg itself could not end it.
+    QCOMPARE(fragmented(file), ending == "ffmpeg" || ending == "fill-all");
     // A pause's mute is not kept for FFmpeg's next recording by the sound server.
     QVERIFY(toneLevel({"-f", "pulse", "-t", "1", "-i", "mic"}, 440) > -40);
 }

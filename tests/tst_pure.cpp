@@ -39,7 +39,8 @@ void TestPure::command_data()
     };
     const FfmpegCommand::Screen x11{":7"};
     const QString dshow = "-f|dshow|-i|audio=Stereo Mix (Realtek)|-f|dshow|-i|audio=Microphone (USB \"2\")|";
-    const QString video = "|-c:v|libx264|-preset|ultrafast|-crf|28|-c:a|aac|-b:a|192k|-pix_fmt|yuv420p|-y|" + file;
+    const QString video = "|-c:v|libx264|-preset|ultrafast|-crf|28|-c:a|aac|-b:a|192k|-pix_fmt|yuv420p|"
+        "-movflags|+frag_keyframe+empty_moov+default_base_moof|-frag_duration|1000000|-flush_packets|1|-y|" + file;
     QTest::newRow("Full") << win << order("Full", 1.0, 1.0)
         << "-f|gdigrab|-i|desktop|" + dshow + "-filter_complex|[1:a]volume=1.0[a_spk]; [2:a]volume=1.0[a_mic]; "
            "[a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-map|0:v|-map|[aout]" + video << x11;
@@ -126,17 +127,20 @@ void TestPure::names()
 
 void TestPure::texts_data()
 {
-    // What the gallery's size column and the information bar read for a byte count.
-    QTest::addColumn<QString>("text");  // "size", "space" or "predict"
+    // What the gallery's size column and the information bar read for a byte count, and
+    // whether a recording of 10 MB so far goes on with that many bytes free.
+    QTest::addColumn<QString>("text");  // "size", "space", "predict" or "goes on"
     QTest::addColumn<qint64>("bytes");
     QTest::addColumn<QString>("expected");
     const qint64 gib = qint64(1) << 30, hour = StorageEstimate::kBytesPerSecond * 3600;
+    const qint64 minuteAndCopy = StorageEstimate::kBytesPerSecond * 60 + 10000000;
     const QList<std::tuple<const char *, qint64, const char *>> rows = {
         {"size", 1023, "1023 B"}, {"size", 1024, "1.0 KB"}, {"size", 1048575, "1024.0 KB"},
         {"size", 1048576, "1.00 MB"}, {"size", 123456789, "117.74 MB"}, {"size", 1073741823, "1024.00 MB"},
         {"size", 1610612736, "1.50 GB"}, {"size", gib * 1024, "1024.00 GB"},
         {"space", -1, "?"}, {"space", gib - 1, "0GB"}, {"space", 76 * gib + 5, "76GB"},
         {"predict", -1, "?"}, {"predict", 45 * hour - 1, "44Hour"}, {"predict", 45 * hour, "45Hour"},
+        {"goes on", -1, "yes"}, {"goes on", minuteAndCopy - 1, "no"}, {"goes on", minuteAndCopy, "yes"},
     };
     for (const auto &[text, bytes, expected] : rows)
         QTest::addRow("%s %lld", text, bytes) << text << bytes << expected;
@@ -148,7 +152,8 @@ void TestPure::texts()
     QFETCH(qint64, bytes);
     QFETCH(QString, expected);
     QLocale::setDefault(QLocale::German);  // sizes keep their point
-    QCOMPARE(text == "size" ? ScreenRecorder::formatFileSize(bytes)
+    const QString goesOn = StorageEstimate::roomToGoOn(bytes, 10000000) ? "yes" : "no";
+    QCOMPARE(text == "goes on" ? goesOn : text == "size" ? ScreenRecorder::formatFileSize(bytes)
              : text == "space" ? StorageEstimate::spaceText(bytes) : StorageEstimate::predictText(bytes), expected);
     QLocale::setDefault(QLocale::c());
 }

@@ -6,8 +6,10 @@
 #include "programsearch.h"
 #include "pulse_audio.h"
 #include "screenfeed.h"
+#include "worker/recordingfinish.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QVariant>
@@ -71,6 +73,8 @@ void finishRecording(int ffmpeg, int feeder)
 }
 
 constexpr char kGuardianTask[] = "CAPRELLO_GUARDIAN";  // FFmpeg's pid; descriptors 3 to 5 as below
+constexpr char kGuardianFfmpeg[] = "CAPRELLO_GUARDIAN_FFMPEG";  // the program and its recording,
+constexpr char kGuardianFile[] = "CAPRELLO_GUARDIAN_FILE";      // for the copy into an ordinary MP4
 
 // Waits on FFmpeg's pidfd and the lifeline; when the lifeline breaks first, the
 // program is dead: `finish` runs.
@@ -101,6 +105,10 @@ const bool g_guardianDone = [] {
         // A pause's mute would be kept by the sound server for FFmpeg's next streams.
         PulseAudio::setRecordingMuted(QByteArray(ffmpeg).toLongLong(), false);
         finishRecording(3, ::fcntl(5, F_GETFD) != -1 ? 5 : -1);
+        // Also after FFmpeg had to be killed: the copy keeps what the fragments hold.
+        const QString file = qEnvironmentVariable(kGuardianFile);
+        if (RecordingFinish::wanted(file))
+            RecordingFinish::finishNow(qEnvironmentVariable(kGuardianFfmpeg), file, 10 * 60 * 1000);
     });
     ::_exit(0);
 }();
@@ -165,7 +173,10 @@ void processStarted(QProcess *process, QProcess *feeder)
         }
         return;
     }
-    QList<QByteArray> strings = {QByteArray(kGuardianTask) + '=' + QByteArray::number(process->processId())};
+    QList<QByteArray> strings = {QByteArray(kGuardianTask) + '=' + QByteArray::number(process->processId()),
+                                 QByteArray(kGuardianFfmpeg) + '=' + QFile::encodeName(process->program()),
+                                 QByteArray(kGuardianFile) + '=' + QFile::encodeName(process->arguments().value(
+                                         process->arguments().size() - 1))};
     for (char **variable = environ; *variable; ++variable)
         strings.append(*variable);
     std::vector<char *> environment;

@@ -97,7 +97,7 @@ void ScreenRecorder::openSaveDirectory()
     QProcess::startDetached(Platform::fileManagerProgram(), {nativePath}, QString());
 }
 
-void ScreenRecorder::refreshStorageInfo()
+qint64 ScreenRecorder::refreshStorageInfo()
 {
     const QString path = saveDirectoryPath();
     const QStorageInfo volume(path);
@@ -106,9 +106,10 @@ void ScreenRecorder::refreshStorageInfo()
     const QString space = StorageEstimate::spaceText(freeBytes);
     const QString predict = StorageEstimate::predictText(freeBytes);
     if (folder == m_saveFolder && space == m_spaceText && predict == m_predictText)
-        return;
+        return freeBytes;
     m_saveFolder = folder;
     m_spaceText = space;
     m_predictText = predict;
     emit storageInfoChanged();
+    return freeBytes;
 }

@@ -1,21 +1,28 @@
 #include "screenrecorder.h"
 
 #include "devicechoice.h"
+#include "storageestimate.h"
 #include "platform/platform.h"
 #include "worker/recorderworker.h"
+#include "worker/recordingfinish.h"
 #include "worker/workerreports.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
+#include <QTimer>
 #include <QtGlobal>
 
 ScreenRecorder::ScreenRecorder(QObject *parent)
     : QObject(parent)
     , m_workerThread(new QThread(this))
     , m_worker(new RecorderWorker)
+    , m_diskWatch(new QTimer(this))
 {
+    m_diskWatch->setInterval(1000);
+    connect(m_diskWatch, &QTimer::timeout, this, &ScreenRecorder::watchDiskSpace);
+    connect(m_worker, &RecorderWorker::fileFinished, this, &ScreenRecorder::onFileFinished);
     m_worker->moveToThread(m_workerThread);
 
     connect(m_worker, &RecorderWorker::recordingStarted, this, &ScreenRecorder::onRecordingStarted);
@@ -81,6 +88,8 @@ void ScreenRecorder::setStatusText(const QString &text)
     if (text == m_statusText)
         return;
     m_statusText = text;
+    if (!text.isEmpty())
+        qInfo().noquote() << "Status:" << text;
     emit statusTextChanged();
 }
 
@@ -127,6 +136,7 @@ void ScreenRecorder::startRecording(const QString &mode, int x, int y, int w, in
     m_speakerDevice.clear();
     m_failureLine.clear();
     m_failureKilled = false;
+    m_stoppedForSpace = false;
     setStatusText({});
 
     qDebug() << "Start Recording Requested. Mode:" << mode << " Area:" << w << "x" << h << "at" << x << "," << y;
@@ -157,6 +167,7 @@ void ScreenRecorder::startRecording(const QString &mode, int x, int y, int w, in
 
     const QString fileName = recordingFilePath(folder.filePath(), QDateTime::currentDateTime(), extension);
 
+    m_recordingFile = fileName;
     m_startPending = true;
     emit startWorkerRecording(fileName, choice.mic.name, choice.speaker.name, m_micVolume, m_speakerVolume,
                               mode, x, y, w, h);
@@ -189,10 +200,39 @@ void ScreenRecorder::onRecordingStarted()
     m_startPending = false;
     setIsRecording(true);
     setIsPaused(false);
+    m_diskWatch->start();
+}
+
+namespace {
+QString diskFullText()
+{
+    return QStringLiteral("The disk is full: the recording was stopped and saved.");
+}
+} // namespace
+
+// Stops while the file can still be finished: an MP4 whose disk fills up keeps
+// only its last whole fragment, and its finishing copy needs room of its own.
+void ScreenRecorder::watchDiskSpace()
+{
+    const qint64 freeBytes = refreshStorageInfo();
+    const qint64 finishBytes = RecordingFinish::wanted(m_recordingFile) ? QFileInfo(m_recordingFile).size() : 0;
+    if (!m_isRecording || m_stoppedForSpace || StorageEstimate::roomToGoOn(freeBytes, finishBytes))
+        return;
+    qWarning() << "Only" << freeBytes << "bytes left on the recordings volume: stopping.";
+    m_stoppedForSpace = true;
+    setStatusText(diskFullText());
+    emit stopWorkerRecording();
+}
+
+void ScreenRecorder::onFileFinished()
+{
+    refreshFileList();
+    refreshStorageInfo();
 }
 
 void ScreenRecorder::onRecordingFinished()
 {
+    m_diskWatch->stop();
     m_startPending = false;
     setIsRecording(false);
     setIsPaused(false);
@@ -212,6 +252,9 @@ void ScreenRecorder::onError(const QString &error)
         setStatusText(Platform::ffmpegProgram().isEmpty()
                               ? QStringLiteral("FFmpeg was not found. Caprello looks for it %1.").arg(Platform::ffmpegSearchPlaces())
                               : QStringLiteral("FFmpeg could not be started."));
+    } else if (m_stoppedForSpace || m_failureLine.contains(QLatin1String("No space left on device"))) {
+        // The fragments that reached the disk play.
+        setStatusText(diskFullText());
     } else if (m_failureKilled) {
         setStatusText(QStringLiteral("FFmpeg did not answer STOP and was ended after 5 seconds: the recording may not play."));
     } else if (WorkerReports::isExit(error)) {
@@ -221,7 +264,11 @@ void ScreenRecorder::onError(const QString &error)
     } else {
         setStatusText(error);
     }
+    m_diskWatch->stop();
     m_startPending = false;
     setIsRecording(false);
     setIsPaused(false);
+    // A failed MP4 still plays up to its last fragment.
+    refreshFileList();
+    refreshStorageInfo();
 }

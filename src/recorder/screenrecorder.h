@@ -8,6 +8,7 @@
 #include <QVariantList>
 
 class QThread;
+class QTimer;
 class RecorderWorker;
 
 class ScreenRecorder : public QObject
@@ -54,7 +55,8 @@ public:
     // "_3", ... when that name is taken, so that no recording overwrites another.
     static QString recordingFilePath(const QString &directory, const QDateTime &start, const QString &extension);
     void refreshFileList();
-    void refreshStorageInfo();
+    // Returns the free bytes of the recordings volume, -1 when unknown.
+    qint64 refreshStorageInfo();
 
     Q_INVOKABLE void openSaveDirectory();
 
@@ -84,12 +86,14 @@ public slots:
     void onError(const QString &error);
     void onProgressReported(qint64 recordedMs);
     void onFailureExplained(int exitCode, const QString &lastLine, bool killed);
+    void onFileFinished();
 
 private:
     void setIsRecording(bool recording);
     void setIsPaused(bool paused);
     void setStatusText(const QString &text);
     void updateClock();
+    void watchDiskSpace();
 
     QVariantList m_fileList;
     bool m_isRecording = false;
@@ -100,6 +104,9 @@ private:
     double m_speakerVolume = 1.0;
     QThread *m_workerThread = nullptr;
     RecorderWorker *m_worker = nullptr;
+    QTimer *m_diskWatch = nullptr;
+    QString m_recordingFile;  // of the current recording
+    bool m_stoppedForSpace = false;
     QString m_micDevice;
     QString m_speakerDevice;
     QString m_saveFolder;

@@ -16,4 +16,9 @@ QString predictText(qint64 freeBytes)
     return QString::number(freeBytes / (kBytesPerSecond * 3600)) + QStringLiteral("Hour");
 }
 
+bool roomToGoOn(qint64 freeBytes, qint64 finishBytes)
+{
+    return freeBytes < 0 || freeBytes >= kBytesPerSecond * 60 + qMax<qint64>(finishBytes, 0);
+}
+
 } // namespace StorageEstimate

@@ -17,4 +17,9 @@ QString spaceText(qint64 freeBytes);
 // Whole hours at kBytesPerSecond, e.g. "56Hour"; "?" when unknown.
 QString predictText(qint64 freeBytes);
 
+// Whether a recording can go on: the free space holds another minute at
+// kBytesPerSecond plus `finishBytes` for its finishing copy (the recording's size
+// for an MP4, 0 for an MP3). Unknown free space (negative) never stops one.
+bool roomToGoOn(qint64 freeBytes, qint64 finishBytes);
+
 } // namespace StorageEstimate

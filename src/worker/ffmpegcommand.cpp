@@ -110,7 +110,12 @@ QStringList arguments(const Order &order, Platform::CaptureBackend backend, cons
              << QStringLiteral("-crf") << QStringLiteral("28")
              << QStringLiteral("-c:a") << QStringLiteral("aac")
              << QStringLiteral("-b:a") << QStringLiteral("192k")
-             << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p");
+             << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p")
+             // Fragments of at most a second, each written out at once: a file cut off
+             // at any moment (FFmpeg killed, power lost, disk full) plays up to there.
+             << QStringLiteral("-movflags") << QStringLiteral("+frag_keyframe+empty_moov+default_base_moof")
+             << QStringLiteral("-frag_duration") << QStringLiteral("1000000")
+             << QStringLiteral("-flush_packets") << QStringLiteral("1");
     }
     args << QStringLiteral("-y") << order.fileName;
     return args;

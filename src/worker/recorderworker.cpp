@@ -3,6 +3,7 @@
 #include "ffmpegcommand.h"
 #include "platform/platform.h"
 #include "platform/screenfeed.h"
+#include "recordingfinish.h"
 #include "workerreports.h"
 
 #include <QDebug>
@@ -13,6 +14,14 @@
 namespace {
 constexpr int kStartTimeoutMs = 5000;
 constexpr int kStopTimeoutMs = 5000;
+// Stream copy runs at disk speed: a few seconds for an hour of recording.
+constexpr int kFinishTimeoutMs = 10 * 60 * 1000;
+constexpr char kRecording[] = "caprelloRecording";
+
+QString outputOf(const QProcess *process)
+{
+    return process->arguments().value(process->arguments().size() - 1);
+}
 }
 
 RecorderWorker::RecorderWorker(QObject *parent)
@@ -23,16 +32,28 @@ RecorderWorker::RecorderWorker(QObject *parent)
 
 RecorderWorker::~RecorderWorker()
 {
+    // The worker thread's event loop is gone and the controller is being torn
+    // down: finish the files, but report nothing to anyone.
+    for (QProcess *copier : std::as_const(m_copiers)) {
+        copier->disconnect(this);
+        const bool copied = copier->waitForFinished(kFinishTimeoutMs) && copier->exitStatus() == QProcess::NormalExit
+                && copier->exitCode() == 0;
+        copier->kill();
+        copier->waitForFinished(1000);
+        RecordingFinish::settle(copier->property(kRecording).toString(), copied);
+    }
     if (!m_process)
         return;
-    // The worker thread's event loop is gone and the controller is being torn
-    // down: finish the file, but report nothing to anyone.
     QProcess *proc = m_process;
     m_process = nullptr;
     proc->disconnect(this);
-    if (!sendStopCommand(proc))
+    const bool stopped = sendStopCommand(proc);
+    if (!stopped)
         proc->waitForFinished(1000); // reap the killed process before it is destroyed
     m_feed.reset();
+    if (stopped && proc->exitStatus() == QProcess::NormalExit && proc->exitCode() == 0
+        && RecordingFinish::wanted(outputOf(proc)))
+        RecordingFinish::finishNow(proc->program(), outputOf(proc), kFinishTimeoutMs);
 }
 
 void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
@@ -209,6 +230,27 @@ void RecorderWorker::onFeedFinished()
     sendStopCommand(m_process);
 }
 
+void RecorderWorker::startCopy(const QString &ffmpeg, const QString &recording)
+{
+    auto *copier = new QProcess(this);
+    copier->setProperty(kRecording, recording);
+    copier->setStandardOutputFile(QProcess::nullDevice());
+    copier->setStandardErrorFile(QProcess::nullDevice());
+    connect(copier, &QProcess::finished, this, &RecorderWorker::onCopyFinished);
+    m_copiers.append(copier);
+    copier->start(ffmpeg, RecordingFinish::arguments(recording), QIODevice::ReadOnly);
+}
+
+void RecorderWorker::onCopyFinished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    auto *copier = qobject_cast<QProcess *>(sender());
+    if (!copier || !m_copiers.removeOne(copier))
+        return;
+    RecordingFinish::settle(copier->property(kRecording).toString(), exitStatus == QProcess::NormalExit && exitCode == 0);
+    copier->deleteLater();
+    emit fileFinished();
+}
+
 void RecorderWorker::onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
     qDebug() << "FFMPEG process finished.";
@@ -219,9 +261,12 @@ void RecorderWorker::onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitSta
         emit errorOccurred(WorkerReports::exited(exitCode));
     } else {
         // FFmpeg ended well, but its file can be gone (the folder deleted meanwhile): say so.
-        const QString output = m_process ? m_process->arguments().value(m_process->arguments().size() - 1) : QString();
+        const QString output = m_process ? outputOf(m_process) : QString();
         if (!output.isEmpty() && !QFileInfo::exists(output))
             qWarning() << "FFMPEG finished, but the recording is not in its folder any more:" << output;
+        else if (m_process && RecordingFinish::wanted(output))
+            startCopy(m_process->program(), output);
+        // The fragmented file plays already: STOP need not wait for the copy.
         emit recordingFinished();
     }
 

@@ -22,6 +22,8 @@ public:
 signals:
     void recordingStarted();
     void recordingFinished();
+    // A recording reported finished has become an ordinary MP4, or stays fragmented.
+    void fileFinished();
     void errorOccurred(QString error);
     // Beside the reports above, for the window: how much FFmpeg has recorded (the
     // time= of its status line), and, right before an end reported as an error,
@@ -41,10 +43,13 @@ private slots:
     void onFFMPEGReadyReadError();
     void onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitStatus);
     void onFeedFinished();
+    void onCopyFinished(int exitCode, QProcess::ExitStatus exitStatus);
 
 private:
     // Writes "q", waits, kills on time-out; returns true when the process ended in time.
     bool sendStopCommand(QProcess *proc);
+    // Copies a fragmented recording into an ordinary MP4 beside the next recording.
+    void startCopy(const QString &ffmpeg, const QString &recording);
 
     // The FFmpeg of the current recording; null while the worker is free.
     QProcess *m_process = nullptr;
@@ -54,4 +59,6 @@ private:
     // and whether the stop killed it.
     QString m_lastLine;
     bool m_killed = false;
+    // FFmpegs copying finished recordings into ordinary MP4s; each knows its recording.
+    QList<QProcess *> m_copiers;
 };
