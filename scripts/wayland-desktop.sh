@@ -42,7 +42,7 @@ if [ "$(id -u)" -eq 0 ]; then
     # A checkout the user cannot reach (a clone under /root, say): it may pass through
     # the folders on the way, by an ACL entry for it alone. Listing them stays closed.
     for path in "$root" "$PWD" "$(dirname "$CAPRELLO_SCREENCOPY_SHIM")" ${1:+"$(dirname "$1")"}; do
-        dir=$path
+        dir=$(realpath -m "$path")  # a relative path would never reach /
         while :; do
             setpriv --reuid="$user" --regid="$user" --init-groups -- test -x "$dir" \
                 || setfacl -m "u:$user:x" "$dir" || fail "cannot let $user pass through $dir"

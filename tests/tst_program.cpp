@@ -80,6 +80,9 @@ void TestProgram::recordThenEnd()
     if (paused) {
         click("860", "210");  // PAUSE
         QTRY_VERIFY(log.contains("--- PAUSING"));
+        // Wayland: what feeds FFmpeg the screen stops too, or its pictures of the pause would follow.
+        for (const QString &feeder : run("pgrep", {"-f", "pipewiresrc"}).split('\n', Qt::SkipEmptyParts))
+            QTRY_COMPARE(processState(feeder.toLongLong()), 'T');
         QTest::qWait(1000);
     }
     // Where the recording stands now; the pause may be in the file as a still picture.
