@@ -14,20 +14,15 @@ shots="$build_dir/screenshots"; rm -rf "$shots"; mkdir -p "$shots"
 
 failed=0
 check() { local what=$1; shift; if "$@"; then echo "PASS: $what"; else echo "FAIL: $what"; failed=1; fi; }
-wait_for() { # wait_for SECONDS command...
-    local end=$((SECONDS + $1)); shift
-    until "$@"; do [ "$SECONDS" -ge "$end" ] && return 1; sleep 0.2; done
-}
+wait_for() { local end=$((SECONDS + $1)); shift; until "$@"; do [ "$SECONDS" -ge "$end" ] && return 1; sleep 0.2; done; }
 
 source "$repo_root/scripts/virtual-desktop.sh"
 tmp="$(mktemp -d)" app_pid=
 wineserver_bin="$(command -v wineserver || echo /usr/lib/wine/wineserver)"
 cleanup() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    WINEPREFIX="$tmp/prefix" "$wineserver_bin" -k >/dev/null 2>&1
-    WINEPREFIX="$tmp/prefix" "$wineserver_bin" -w >/dev/null 2>&1
-    caprello_desktop_stop
-    rm -rf "$tmp"
+    WINEPREFIX="$tmp/prefix" "$wineserver_bin" -k >/dev/null 2>&1; WINEPREFIX="$tmp/prefix" "$wineserver_bin" -w >/dev/null 2>&1
+    caprello_desktop_stop; rm -rf "$tmp"
 }
 trap cleanup EXIT
 trap "exit 1" TERM INT   # a timeout still stops the servers and the prefix
@@ -89,7 +84,6 @@ colours() { import -window "$window" "$@" -format '%k' info: 2>/dev/null || echo
 window_drawn() { [ "$(colours)" -gt 20 ]; }   # more than its background
 # The gallery's first row (window coordinates): one colour until it lists a file.
 gallery_row() { [ "$(colours -crop 900x40+20+395)" -gt 8 ]; }
-gallery_empty() { ! gallery_row; }
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 start_app() {
     rm -f "$dir"/standin-*.txt
@@ -108,7 +102,7 @@ all_listed() { [ "$(wc -l <"$tmp/used.txt")" -eq 2 ] && ! grep -qvxFf "$tmp/list
 
 start_app
 shot 1-started
-check "the window is drawn, the gallery empty" eval 'window_drawn && gallery_empty'
+check "the window is drawn, the gallery empty" eval 'window_drawn && ! gallery_row'
 click 860 152   # START, mode Full
 check "START runs the installed ffmpeg.exe" wait_for 20 test -s "$dir/standin-args.txt"
 tr -d '\r' <"$dir/standin-args.txt" >"$tmp/args.txt"
@@ -140,10 +134,8 @@ check "a second recording" wait_for 10 recordings_made 2
 check "the window goes away" wait_for 20 bash -c '! xdotool search --name "^Caprello\$" >/dev/null'
 # Under Wine 8 the process then stays behind in its termination (winedbg cannot
 # attach: error 5), also when nothing was recorded. Not known for Windows.
-if ! wait_for 10 bash -c "! kill -0 $app_pid 2>/dev/null"; then
-    echo "NOTE: caprello.exe's process did not end after its window closed"
-    kill -9 "$app_pid"; wait "$app_pid" 2>/dev/null
-fi
+wait_for 10 bash -c "! kill -0 $app_pid 2>/dev/null" \
+    || { echo "NOTE: caprello.exe's process did not end after its window closed"; kill -9 "$app_pid"; wait "$app_pid"; }
 
 start_app
 click 860 152
