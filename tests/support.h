@@ -2,6 +2,9 @@
 // ffprobe and FFmpeg's filters say of a recording.
 #pragma once
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
@@ -38,21 +41,15 @@ inline char processState(qint64 pid)
 // "h264+aac 1280x720 8.31": codecs, picture size ("0x0" for sound only), seconds.
 inline QString probe(const QString &file)
 {
+    const QJsonObject o = QJsonDocument::fromJson(run("ffprobe", {"-v", "error", "-show_entries",
+            "stream=codec_name,width,height:format=duration", "-of", "json", file}).toUtf8()).object();
     QStringList codecs, size = {"0", "0"};
-    QString seconds;
-    for (const QString &line : run("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name,width,height:"
-                                               "format=duration", "-of", "csv=p=0", file}).split('\n')) {
-        const QStringList fields = line.split(',');
-        bool isNumber = false;
-        fields.first().toDouble(&isNumber);
-        if (isNumber)
-            seconds = fields.first();
-        else
-            codecs << fields.first();
-        if (fields.size() == 3)
-            size = fields.mid(1);
+    for (const QJsonValue &stream : o["streams"].toArray()) {
+        codecs << stream["codec_name"].toString();
+        if (stream["width"].toInt() > 0)
+            size = QStringList{QString::number(stream["width"].toInt()), QString::number(stream["height"].toInt())};
     }
-    return codecs.join('+') + ' ' + size.join('x') + ' ' + seconds;
+    return codecs.join('+') + ' ' + size.join('x') + ' ' + o["format"]["duration"].toString();
 }
 
 // An MP4 as FFmpeg writes it while recording (moof boxes), not yet an ordinary one.
