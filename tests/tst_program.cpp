@@ -76,7 +76,6 @@ void TestProgram::recordThenEnd()
     click("860", "152");  // START, mode Full
     QTRY_VERIFY_WITH_TIMEOUT(recorded >= 2.0, 30000);
     const QString file = QDir(folder).entryInfoList({"*.mp4"}).value(0).filePath();
-    const auto recordedAgo = [&](double seconds) { return recorded + sinceProgress.elapsed() / 1000.0 - seconds; };
     if (paused) {
         click("860", "210");  // PAUSE
         QTRY_VERIFY(log.contains("--- PAUSING"));
@@ -89,16 +88,15 @@ void TestProgram::recordThenEnd()
     const double atEnd = recorded + sinceProgress.elapsed() / 1000.0;
     const double pause = paused ? sinceProgress.elapsed() / 1000.0 : 0;
     double atLeast = atEnd - pause - 1.0, atMost = atEnd + 1.0;
-    QString status;  // the window's last status line
     if (ending == "ffmpeg" || fill) {
         if (ending == "ffmpeg")
             run("pkill", {"-KILL", "-f", folder});
         else  // leaves 10 MB, or nothing
             run("fallocate", {"-l", QString::number(QStorageInfo(folder).bytesAvailable() - (ending == "fill" ? 10 << 20 : 0)),
-                              home.path() + "/Desktop/ScreenRecordings/filler"});
-        atLeast = recordedAgo(1.5);
-        status = ending == "ffmpeg" ? "The recording failed: FFmpeg ended with code" : "The disk is full: the recording was stopped and saved.";
-        QTRY_VERIFY_WITH_TIMEOUT(log.contains("Status: " + status), 15000);
+                              folder + "/filler"});
+        atLeast = atEnd - 1.5;
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(ending == "ffmpeg" ? "Status: The recording failed: FFmpeg ended with code"
+                                              : "Status: The disk is full: the recording was stopped and saved."), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(run("pgrep", {"-f", folder}).isEmpty(), 15000);
         atMost = recorded + 1.0;
         if (ending == "ffmpeg") {  // START again records
