@@ -4,6 +4,7 @@
 // 50 ms: still while Caprello has the threads suspended) and, when it finishes,
 // standin-stop.txt ("q" from stdin or "ctrl" for a console event). As in FFmpeg,
 // the handler only raises a flag: the worker writes the output (last argument).
+// A stream copy (a recording's finishing) copies its input to its output at once.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -61,6 +62,11 @@ int main(void)
     *wcsrchr(g_dir, L'\\') = 0;
     if (!argv || argc < 2)
         return 2;
+    for (int i = 1; i + 1 < argc; ++i)
+        if (wcscmp(argv[i], L"-c") == 0 && wcscmp(argv[i + 1], L"copy") == 0)
+            for (int j = 1; j + 1 < argc; ++j)
+                if (wcscmp(argv[j], L"-i") == 0)
+                    return CopyFileW(argv[j + 1], argv[argc - 1], FALSE) ? 0 : 1;
     FILE *f = open_beside(L"standin-args.txt");
     GetModuleFileNameA(NULL, line, sizeof line); // the path it runs from, not the name it was given
     for (int i = 0; f && i < argc; ++i) {
