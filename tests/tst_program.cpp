@@ -76,6 +76,10 @@ void TestProgram::recordThenEnd()
     click("860", "152");  // START, mode Full
     QTRY_VERIFY_WITH_TIMEOUT(recorded >= 2.0, 30000);
     const QString file = QDir(folder).entryInfoList({"*.mp4"}).value(0).filePath();
+    // Done: no FFmpeg left for the file, neither recording nor making its ordinary MP4 (which
+    // starts once the recording FFmpeg has ended), unless FFmpeg itself could not end it.
+    const bool keepsFragments = ending == "ffmpeg" || ending == "fill-all";
+    const auto settled = [&] { return run("pgrep", {"-f", folder}).isEmpty() && fragmented(file) == keepsFragments; };
     if (paused) {
         click("860", "210");  // PAUSE
         QTRY_VERIFY(log.contains("--- PAUSING"));
@@ -97,7 +101,7 @@ void TestProgram::recordThenEnd()
         atLeast = atEnd - 1.5;
         QTRY_VERIFY_WITH_TIMEOUT(log.contains(ending == "ffmpeg" ? "Status: The recording failed: FFmpeg ended with code"
                                               : "Status: The disk is full: the recording was stopped and saved."), 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(run("pgrep", {"-f", folder}).isEmpty(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(settled(), 15000);
         atMost = recorded + 1.0;
         if (ending == "ffmpeg") {  // START again records
             click("860", "152");
@@ -113,7 +117,7 @@ void TestProgram::recordThenEnd()
     QVERIFY(!(log + app.readAllStandardError()).contains("Icon failed to load"));
     QCOMPARE(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0, ending != "kill" && ending != "segv");
     // FFmpeg finishes by itself, and its guardian (a copy of the program) goes with it.
-    QTRY_VERIFY_WITH_TIMEOUT(run("pgrep", {"-f", folder}).isEmpty(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(settled(), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(run("pgrep", {"-f", "pipewiresrc"}).isEmpty(), 20000);  // Wayland: what fed FFmpeg the screen
     QTRY_VERIFY(run("pgrep", {"-f", CAPRELLO_EXE}).isEmpty());
     const QString probed = probe(file);
@@ -123,7 +127,7 @@ void TestProgram::recordThenEnd()
     QCOMPARE(probed.section(' ', 0, 1), QStringLiteral("h264+aac 1280x720"));
     QVERIFY2(duration > atLeast && duration < atMost, "the file does not hold what was recorded");
     // Finished: an ordinary MP4, unless FFmpeg itself could not end it.
-    QCOMPARE(fragmented(file), ending == "ffmpeg" || ending == "fill-all");
+    QCOMPARE(fragmented(file), keepsFragments);
     // A pause's mute is not kept for FFmpeg's next recording by the sound server.
     QVERIFY(toneLevel({"-f", "pulse", "-t", "1", "-i", "mic"}, 440) > -40);
 }

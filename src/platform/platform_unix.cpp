@@ -108,7 +108,7 @@ const bool g_guardianDone = [] {
         // Also after FFmpeg had to be killed: the copy keeps what the fragments hold.
         const QString file = qEnvironmentVariable(kGuardianFile);
         if (RecordingFinish::wanted(file))
-            RecordingFinish::finishNow(qEnvironmentVariable(kGuardianFfmpeg), file, 10 * 60 * 1000);
+            RecordingFinish::finishNow(qEnvironmentVariable(kGuardianFfmpeg), file, RecordingFinish::kTimeoutMs);
     });
     ::_exit(0);
 }();

@@ -14,9 +14,12 @@
 namespace {
 constexpr int kStartTimeoutMs = 5000;
 constexpr int kStopTimeoutMs = 5000;
-// Stream copy runs at disk speed: a few seconds for an hour of recording.
-constexpr int kFinishTimeoutMs = 10 * 60 * 1000;
 constexpr char kRecording[] = "caprelloRecording";
+
+bool endedWell(const QProcess *process)
+{
+    return process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+}
 
 QString outputOf(const QProcess *process)
 {
@@ -36,8 +39,7 @@ RecorderWorker::~RecorderWorker()
     // down: finish the files, but report nothing to anyone.
     for (QProcess *copier : std::as_const(m_copiers)) {
         copier->disconnect(this);
-        const bool copied = copier->waitForFinished(kFinishTimeoutMs) && copier->exitStatus() == QProcess::NormalExit
-                && copier->exitCode() == 0;
+        const bool copied = copier->waitForFinished(RecordingFinish::kTimeoutMs) && endedWell(copier);
         copier->kill();
         copier->waitForFinished(1000);
         RecordingFinish::settle(copier->property(kRecording).toString(), copied);
@@ -51,9 +53,8 @@ RecorderWorker::~RecorderWorker()
     if (!stopped)
         proc->waitForFinished(1000); // reap the killed process before it is destroyed
     m_feed.reset();
-    if (stopped && proc->exitStatus() == QProcess::NormalExit && proc->exitCode() == 0
-        && RecordingFinish::wanted(outputOf(proc)))
-        RecordingFinish::finishNow(proc->program(), outputOf(proc), kFinishTimeoutMs);
+    if (stopped && endedWell(proc) && RecordingFinish::wanted(outputOf(proc)))
+        RecordingFinish::finishNow(proc->program(), outputOf(proc), RecordingFinish::kTimeoutMs);
 }
 
 void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
@@ -241,12 +242,12 @@ void RecorderWorker::startCopy(const QString &ffmpeg, const QString &recording)
     copier->start(ffmpeg, RecordingFinish::arguments(recording), QIODevice::ReadOnly);
 }
 
-void RecorderWorker::onCopyFinished(int exitCode, QProcess::ExitStatus exitStatus)
+void RecorderWorker::onCopyFinished()
 {
     auto *copier = qobject_cast<QProcess *>(sender());
     if (!copier || !m_copiers.removeOne(copier))
         return;
-    RecordingFinish::settle(copier->property(kRecording).toString(), exitStatus == QProcess::NormalExit && exitCode == 0);
+    RecordingFinish::settle(copier->property(kRecording).toString(), endedWell(copier));
     copier->deleteLater();
     emit fileFinished();
 }

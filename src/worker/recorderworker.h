@@ -43,7 +43,7 @@ private slots:
     void onFFMPEGReadyReadError();
     void onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitStatus);
     void onFeedFinished();
-    void onCopyFinished(int exitCode, QProcess::ExitStatus exitStatus);
+    void onCopyFinished();
 
 private:
     // Writes "q", waits, kills on time-out; returns true when the process ended in time.

@@ -10,6 +10,9 @@
 
 namespace RecordingFinish {
 
+// Stream copy runs at disk speed: a few seconds for an hour of recording.
+constexpr int kTimeoutMs = 10 * 60 * 1000;
+
 // Only MP4s are fragmented; every MP3 frame stands alone.
 bool wanted(const QString &recording);
 
