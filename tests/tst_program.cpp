@@ -126,8 +126,6 @@ void TestProgram::recordThenEnd()
           qPrintable(probed), atEnd);
     QCOMPARE(probed.section(' ', 0, 1), QStringLiteral("h264+aac 1280x720"));
     QVERIFY2(duration > atLeast && duration < atMost, "the file does not hold what was recorded");
-    // Finished: an ordinary MP4, unless FFmpeg itself could not end it.
-    QCOMPARE(fragmented(file), keepsFragments);
     // A pause's mute is not kept for FFmpeg's next recording by the sound server.
     QVERIFY(toneLevel({"-f", "pulse", "-t", "1", "-i", "mic"}, 440) > -40);
 }

@@ -22,14 +22,10 @@ class CancellingPortal : public QObject
 public:
     uint version() const { return 4; }
 public slots:
-    QDBusObjectPath CreateSession(const QVariantMap &options, const QDBusMessage &call)
-    {
-        return answer(call, options, 0, {{"session_handle", "/org/freedesktop/portal/desktop/session/1/caprello"}});
-    }
-    QDBusObjectPath SelectSources(const QDBusObjectPath &, const QVariantMap &options, const QDBusMessage &call)
-    {
-        return answer(call, options, 1, {});
-    }
+    QDBusObjectPath CreateSession(const QVariantMap &o, const QDBusMessage &call)
+    { return answer(call, o, 0, {{"session_handle", "/org/freedesktop/portal/desktop/session/1/caprello"}}); }
+    QDBusObjectPath SelectSources(const QDBusObjectPath &, const QVariantMap &o, const QDBusMessage &call)
+    { return answer(call, o, 1, {}); }
 
 private:
     // Answers come as a Response signal on the request's path, after the call's reply.

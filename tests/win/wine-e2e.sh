@@ -16,45 +16,15 @@ failed=0
 check() { local what=$1; shift; if "$@"; then echo "PASS: $what"; else echo "FAIL: $what"; failed=1; fi; }
 wait_for() { local end=$((SECONDS + $1)); shift; until "$@"; do [ "$SECONDS" -ge "$end" ] && return 1; sleep 0.2; done; }
 
-source "$repo_root/scripts/virtual-desktop.sh"
+source "$repo_root/scripts/wine-desktop.sh"
 tmp="$(mktemp -d)" app_pid=
-wineserver_bin="$(command -v wineserver || echo /usr/lib/wine/wineserver)"
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    WINEPREFIX="$tmp/prefix" "$wineserver_bin" -k >/dev/null 2>&1; WINEPREFIX="$tmp/prefix" "$wineserver_bin" -w >/dev/null 2>&1
-    caprello_desktop_stop; rm -rf "$tmp"
-}
+cleanup() { [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null; caprello_wine_stop; rm -rf "$tmp"; }
 trap cleanup EXIT
 trap "exit 1" TERM INT   # a timeout still stops the servers and the prefix
-caprello_desktop_start || exit 1
-# A loopback input named as a Windows sound driver names it: the system sound.
-pactl load-module module-remap-source master=speakers.monitor source_name=stereomix \
-    "source_properties='device.description=\"Stereo Mix\"'" >/dev/null || exit 1
-
-export HOME="$tmp/home"   # Wine links the prefix's Desktop to $HOME/Desktop
-mkdir -p "$HOME/Desktop"
-export WINEPREFIX="$tmp/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# Wine's Direct3D cannot compile Qt's shaders; its OpenGL draws. Windows keeps Direct3D 11.
-export QSG_RHI_BACKEND=opengl
-timeout 180 wineboot -i >/dev/null 2>&1 || { echo "FAIL: wineboot"; exit 1; }
-"$wineserver_bin" -w
-# Every Windows 10/11 has Segoe UI Emoji and Segoe UI Symbol, the last fonts Qt falls
-# back to; Qt 6.4 crashes under Wine when a shown character is in no font. Symbola
-# renamed with Debian's python3-fonttools (which /usr/bin/python3 has) stands in.
-/usr/bin/python3 - /usr/share/fonts/truetype/ancient-scripts/Symbola_hint.ttf \
-    "$WINEPREFIX/drive_c/windows/Fonts" <<'PY' || exit 1
-import sys
-from fontTools.ttLib import TTFont
-for family, file in (("Segoe UI Emoji", "seguiemj.ttf"), ("Segoe UI Symbol", "seguisym.ttf")):
-    font = TTFont(sys.argv[1])
-    for rec in font["name"].names:
-        if rec.nameID in (1, 4, 6, 16, 21):
-            rec.string = family.replace(" ", "") if rec.nameID == 6 else family
-    font.save(sys.argv[2] + "/" + file)
-PY
+caprello_wine_start || { echo "FAIL: the Wine desktop"; exit 1; }
 
 timeout 120 wine "$setup" /S; rc=$?
-"$wineserver_bin" -w
+"$CAPRELLO_WINESERVER" -w
 dir="$(dirname "$(find "$WINEPREFIX/drive_c" -path '*Caprello/caprello.exe' | head -1)")"
 check "$(basename "$setup") /S ends with 0 ($rc)" [ "$rc" -eq 0 ]
 check "installed in $dir: both programs, ffmpeg.exe, uninstaller, licenses" test -f "$dir/caprello.exe" \
