@@ -3,7 +3,10 @@
 # scripts/wayland-desktop.sh uses the sound part alone: caprello_sound_start/stop.
 #
 # Sound set-up: sink "speakers" (its monitor "speakers.monitor" is the system sound)
-# plays a 1000 Hz tone; source "mic" is a 440 Hz sine and the default input.
+# plays a 1000 Hz tone; source "mic" is a 440 Hz sine and the default input. The sine
+# is played into a sink of its own, "voice", whose monitor "mic" remaps, so that it
+# comes as often as a microphone's sound does (module-sine-source hands it over in
+# 2 s blocks, which FFmpeg then waits for).
 
 # PulseAudio in the existing folder $XDG_RUNTIME_DIR; its state and log under $1.
 caprello_sound_start() {
@@ -21,16 +24,20 @@ caprello_sound_start() {
     done
     pactl info >/dev/null 2>&1 || { echo "PulseAudio did not start" >&2; cat "$dir/pulse.log" >&2; return 1; }
     pactl load-module module-null-sink sink_name=speakers sink_properties=device.description=Speakers >/dev/null
-    pactl load-module module-sine-source source_name=mic frequency=440 >/dev/null
+    pactl load-module module-null-sink sink_name=voice sink_properties=device.description=Voice >/dev/null
+    pactl load-module module-remap-source master=voice.monitor source_name=mic \
+        "source_properties='device.description=\"Sine at 440 Hz\"'" >/dev/null
     pactl set-default-sink speakers
     pactl set-default-source mic
     # Something playing on the system.
     sox -q -n -t pulseaudio speakers synth 36000 sine 1000 vol 0.5 >/dev/null 2>&1 &
     CAPRELLO_TONE_PID=$!
+    sox -q -n -t pulseaudio voice synth 36000 sine 440 vol 0.5 >/dev/null 2>&1 &
+    CAPRELLO_TONE_PID="$CAPRELLO_TONE_PID $!"
 }
 
 caprello_sound_stop() {
-    [ -n "${CAPRELLO_TONE_PID:-}" ] && kill "$CAPRELLO_TONE_PID" 2>/dev/null
+    [ -n "${CAPRELLO_TONE_PID:-}" ] && kill $CAPRELLO_TONE_PID 2>/dev/null
     [ -n "${CAPRELLO_PULSE_PID:-}" ] && kill "$CAPRELLO_PULSE_PID" 2>/dev/null && wait "$CAPRELLO_PULSE_PID" 2>/dev/null
     CAPRELLO_TONE_PID= CAPRELLO_PULSE_PID=
     return 0

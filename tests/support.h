@@ -77,23 +77,41 @@ inline bool testDesktop()
             && run("pactl", {"list", "short", "sources"}).contains("speakers.monitor");
 }
 
-// How long the picture stood still, for each still span of at least 1 s (FFmpeg's
-// freezedetect: a re-encoded still picture is never bit for bit the same). A span that
-// begins in the first second is left out: FFmpeg takes a frame when it opens the screen
-// input and the next once its sound inputs are open too (about 2 s later here, with
-// x11grab as well).
-inline QList<double> stillSpans(const QString &file)
+// Each span of at least `least` seconds in which the picture stood still, as (start,
+// length) (FFmpeg's freezedetect: a re-encoded still picture is never bit for bit the same).
+inline QList<QPair<double, double>> stillSpans(const QString &file, double least)
 {
     static const QRegularExpression span(QStringLiteral("freeze_start: ([0-9.]+)\n.*freeze_duration: ([0-9.]+)"));
-    QList<double> spans;
+    QList<QPair<double, double>> spans;
     const QString log = run("ffmpeg", {"-hide_banner", "-nostats", "-i", file, "-an", "-vf",
-                                       "freezedetect=n=-70dB:d=1", "-f", "null", "-"}, true);
+                                       QStringLiteral("freezedetect=n=-60dB:d=%1").arg(least), "-f", "null", "-"}, true);
     for (auto it = span.globalMatch(log); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
-        if (m.captured(1).toDouble() >= 1.0)
-            spans << m.captured(2).toDouble();
+        spans.append({m.captured(1).toDouble(), m.captured(2).toDouble()});
     }
     return spans;
+}
+
+// When something begins in the file: the picture's top-right 320x240 turning white, or
+// a 3000 Hz tone (in 5 ms steps) sounding.
+inline QList<double> onsets(const QString &file, bool picture)
+{
+    const QString filter = picture ? "crop=320:240:960:0,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-"
+            : "bandpass=f=3000:width_type=h:w=200,asetnsamples=n=240:p=0,astats=metadata=1:reset=1:measure_perchannel=none:"
+              "measure_overall=RMS_level,ametadata=print:key=lavfi.astats.Overall.RMS_level:file=-";
+    static const QRegularExpression line(QStringLiteral("pts_time:([0-9.]+)\\s*\\S+=(-?[0-9.]+|-inf)\n"));
+    QList<double> times;
+    bool on = false;  // white; the beep's -11 dB against what leaks, below -45 dB
+    for (auto it = line.globalMatch(run("ffmpeg", {"-v", "error", "-i", file, picture ? "-an" : "-vn",
+                                                   picture ? "-vf" : "-af", filter, "-f", "null", "-"}));
+         it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const bool now = m.captured(2) != "-inf" && m.captured(2).toDouble() >= (picture ? 200 : -30);
+        if (now && !on)
+            times << m.captured(1).toDouble();
+        on = now;
+    }
+    return times;
 }
 
 } // namespace Support

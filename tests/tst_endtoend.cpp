@@ -8,8 +8,8 @@
 
 #include <QSignalSpy>
 
+#include <algorithm>
 #include <cmath>
-#include <numeric>
 
 using namespace Support;
 
@@ -42,13 +42,16 @@ void TestEndToEnd::record_data()
     QTest::addColumn<QRect>("area");
     QTest::addColumn<double>("speakerGain");
     QTest::addColumn<double>("micGain");
-    QTest::addColumn<int>("pauseSeconds");  // 0: stopped while paused
-    QTest::addColumn<QString>("streams");   // codecs and picture size
+    QTest::addColumn<QList<int>>("pauses");  // seconds each; a last 0: stopped while paused
+    QTest::addColumn<QString>("streams");    // codecs and picture size
     QTest::newRow("Full, paused 4 s while something else plays")
-            << "Full" << QRect() << 1.0 << 1.0 << 4 << "h264+aac 1280x720";
+            << "Full" << QRect() << 1.0 << 1.0 << QList<int>{4} << "h264+aac 1280x720";
     QTest::newRow("Custom Area past the edge, stopped while paused")
-            << "Custom Area" << QRect(400, 200, 1000, 600) << 2.0 << 1.0 << 0 << "h264+aac 880x520";
-    QTest::newRow("MP3 only, paused 1 s") << "MP3 only" << QRect() << 0.5 << 2.0 << 1 << "mp3 0x0";
+            << "Custom Area" << QRect(400, 200, 1000, 600) << 2.0 << 1.0 << QList<int>{0} << "h264+aac 880x520";
+    QTest::newRow("MP3 only, paused 1 s") << "MP3 only" << QRect() << 0.5 << 2.0 << QList<int>{1} << "mp3 0x0";
+    // A moving picture that flashes white in its top right corner, with a beep, every second.
+    QTest::newRow("Full, two pauses: each flash heard with its beep")
+            << "Full" << QRect() << 1.0 << 1.0 << QList<int>{1, 1} << "h264+aac 1280x720";
 }
 
 void TestEndToEnd::record()
@@ -57,9 +60,20 @@ void TestEndToEnd::record()
     QFETCH(QRect, area);
     QFETCH(double, speakerGain);
     QFETCH(double, micGain);
-    QFETCH(int, pauseSeconds);
+    QFETCH(QList<int>, pauses);
     QFETCH(QString, streams);
 
+    const bool flashes = QByteArray(QTest::currentDataTag()).contains("flash");
+    QProcess player;
+    if (flashes && qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+        QSKIP("the Wayland desktop does not show ffplay's window where the flashes are looked for");
+    if (flashes) {
+        qputenv("SDL_AUDIODRIVER", "pulseaudio");  // its beeps on the speakers
+        player.start("ffplay", {"-loglevel", "error", "-nostats", "-left", "960", "-top", "0", "-x", "320", "-y", "240",
+                                "-noborder", "-f", "lavfi", "testsrc2=s=320x240:r=30,drawbox=c=white:t=fill:"
+                                "enable='lt(mod(t\\,1)\\,0.1)'[out0];aevalsrc='0.8*sin(2*PI*3000*t)*lt(mod(t\\,1)\\,0.1)'[out1]"});
+        QTest::qWait(2000);
+    }
     ScreenRecorder r;
     r.setSpeakerVolume(speakerGain);
     r.setMicVolume(micGain);
@@ -72,44 +86,44 @@ void TestEndToEnd::record()
     qInfo("first frame %lld ms after START", wall.elapsed());
     // The inputs chosen on this server, by their PulseAudio names.
     QCOMPARE(orders.first().mid(1, 2), (QVariantList{"mic", "speakers.monitor"}));
-    // FFmpeg probes its inputs first; a stop before its first frames leaves an empty file.
     QTRY_VERIFY_WITH_TIMEOUT(QTime::fromString(r.clockText(), "m:ss") >= QTime(0, 0, 2), 20000);
-    const qint64 untilPause = wall.elapsed();
-    r.pauseRecording();
-    if (pauseSeconds > 1)  // a 1500 Hz tone on the speakers, only while paused
-        QProcess::startDetached("sox", {"-q", "-n", "-t", "pulseaudio", "speakers", "synth",
-                                        QString::number(pauseSeconds - 1), "sine", "1500"});
-    QTest::qWait(qMax(pauseSeconds, 1) * 1000);
-    if (pauseSeconds > 0) {
+    qint64 recorded = 0, paused = 0;  // what the file must hold, and the pauses' time
+    for (int seconds : pauses) {
+        const qint64 pausedAt = wall.elapsed();
+        recorded = pausedAt - paused;
+        r.pauseRecording();
+        if (seconds > 1)  // a 1500 Hz tone on the speakers, only while paused
+            QProcess::startDetached("sox", {"-q", "-n", "-t", "pulseaudio", "speakers", "synth",
+                                            QString::number(seconds - 1), "sine", "1500"});
+        QTest::qWait(qMax(seconds, 1) * 1000);
+        if (seconds == 0)
+            break;
         r.resumeRecording();
-        // Each input hands over what its stream held from the pause first: give
-        // the microphone's stream time to be back.
-        QTest::qWait(2000 + (pauseSeconds > 1 ? pauseSeconds * 1000 : 0));
+        paused += wall.elapsed() - pausedAt;
+        QTest::qWait(2000);
+        recorded = wall.elapsed() - paused;
     }
-    // Stopped while paused, the file ends where the pause began.
-    const qint64 recorded = pauseSeconds > 0 ? wall.elapsed() : untilPause;
     r.stopRecording();
     QTRY_VERIFY_WITH_TIMEOUT(!r.isRecording(), 10000);
 
     const QString file = orders.first().first().toString();
     const QString probed = probe(file);
     const double duration = probed.section(' ', 2).toDouble();
+    qInfo("%.2f s in the file, %.2f s from START to STOP without the pauses", duration, recorded / 1000.0);
     QVERIFY2(probed.section(' ', 0, 1) == streams && duration > 1.8, qPrintable(probed));
-    QCOMPARE(r.fileList().first().toMap().value("name").toString(), QFileInfo(file).fileName());
-    qInfo("%.2f s recorded in %.2f s from START", duration, recorded / 1000.0);
-    // The pause is in the file, and a stop while paused ends it where the pause began.
-    if (!mode.startsWith("MP3"))
-        QVERIFY2(qAbs(duration - recorded / 1000.0) < 0.5, "the video is not as long as the recording took");
-    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && !mode.startsWith("MP3")) {
-        // A clock ticks on the screen: the picture moves, except while paused. (The
-        // compositor of a busy 2-core test machine sends no new frame now and then.)
-        const QList<double> still = stillSpans(file);
-        const double paused = pauseSeconds > 1 ? pauseSeconds : 0;
-        const double stillTotal = std::accumulate(still.begin(), still.end(), 0.0);
-        qInfo("still spans: %s", qPrintable(QDebug::toString(still)));
-        QVERIFY2(stillTotal - paused < (duration - paused) / 2, "the picture did not move");
-        if (paused > 0)
-            QVERIFY2(!still.isEmpty() && *std::max_element(still.begin(), still.end()) > paused - 1.0, "the pause is not a still picture");
+    QVERIFY2(qAbs(duration - recorded / 1000.0) < 0.2, "the file is not as long as what was recorded");
+    if (flashes) {  // a pause left as a still picture also makes the file too long
+        const QList<QPair<double, double>> still = stillSpans(file, 0.2);
+        QVERIFY2(still.isEmpty(), qPrintable("the picture stood still (start, length): " + QDebug::toString(still)));
+        const QList<double> seen = onsets(file, true), heard = onsets(file, false);
+        qInfo("flashes at %s, beeps at %s", qPrintable(QDebug::toString(seen)), qPrintable(QDebug::toString(heard)));
+        QVERIFY(seen.size() >= int(duration) - 1);
+        for (double t : seen) {
+            if (t > duration - 0.2)
+                break;  // its beep can be after the sound's end
+            const auto nearest = std::min_element(heard.begin(), heard.end(), [t](double a, double b) { return qAbs(a - t) < qAbs(b - t); });
+            QVERIFY2(nearest != heard.end() && qAbs(*nearest - t) < 0.12, qPrintable(QStringLiteral("flash at %1 s").arg(t)));
+        }
     }
 
     // Both sounds are there, and the gap between them moved by the gains' ratio.
@@ -120,20 +134,8 @@ void TestEndToEnd::record()
           duration, mic, speakers, speakers - mic, expectedGap);
     QVERIFY2(mic > -40 && speakers > -40, "a sound source is missing");
     QVERIFY2(qAbs(speakers - mic - expectedGap) < 2.0, "the gains were not applied");
-    if (pauseSeconds < 4)
-        return;
-
-    // The pause is in the file as silence: the microphone before, nothing, the microphone after.
-    QString levels;  // per second, 440 Hz: '+' present, '.' silent, '~' partly
-    for (int second = 0; second + 1 <= duration; ++second) {
-        const QStringList span = {"-ss", QString::number(second), "-t", "1", "-i", file};
-        const double level = toneLevel(span, 440), paused = toneLevel(span, 1500);
-        levels += level > -30 ? '+' : level < -50 ? '.' : '~';
-        qInfo("second %d: 440 Hz (microphone) %.1f dB, 1500 Hz (played while paused) %.1f dB", second, level, paused);
-    }
     // 1500 Hz at full level is -10 dB; what the other tones leak into its band is near -42 dB.
-    QVERIFY2(toneLevel({"-i", file}, 1500) < -35, "what played during the pause was recorded");
-    QVERIFY2(QRegularExpression(QStringLiteral("^\\+{2,}[~.]*\\.[~.]*\\+")).match(levels).hasMatch(), qPrintable(levels));
+    QVERIFY2(pauses.first() < 4 || toneLevel({"-i", file}, 1500) < -35, "what played during the pause was recorded");
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

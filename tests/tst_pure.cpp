@@ -29,36 +29,41 @@ void TestPure::command_data()
     QTest::addColumn<FfmpegCommand::Order>("order");
     QTest::addColumn<QString>("expected");  // arguments joined by '|'
     QTest::addColumn<FfmpegCommand::Screen>("screen");
+    QTest::addColumn<QString>("base");  // the input time the file's time counts from
 
     const auto win = CaptureBackend::GdiDirectShow;
     const auto lin = CaptureBackend::X11Pulse;
     const QString file = "C:/Users/Jo Ann/Desktop/ScreenRecordings/rec_2024-01-31_14-05-09.mp4";
     const auto order = [&](const QString &mode, double speaker, double mic, QRect area = {}) {
         return FfmpegCommand::Order{file, "Microphone (USB \"2\")", "Stereo Mix (Realtek)", mic, speaker, mode,
-                                    area.x(), area.y(), area.width(), area.height()};
+                                    area.x(), area.y(), area.width(), area.height(), 1706709909.1256};
     };
     const FfmpegCommand::Screen x11{":7"};
-    const QString dshow = "-f|dshow|-i|audio=Stereo Mix (Realtek)|-f|dshow|-i|audio=Microphone (USB \"2\")|";
-    const QString video = "|-c:v|libx264|-preset|ultrafast|-crf|28|-c:a|aac|-b:a|192k|-pix_fmt|yuv420p|"
-        "-movflags|+frag_keyframe+empty_moov+default_base_moof|-frag_duration|1000000|-flush_packets|1|-y|" + file;
-    QTest::newRow("Full") << win << order("Full", 1.0, 1.0)
-        << "-f|gdigrab|-i|desktop|" + dshow + "-filter_complex|[1:a]volume=1.0[a_spk]; [2:a]volume=1.0[a_mic]; "
-           "[a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-map|0:v|-map|[aout]" + video << x11;
+    // The expressions ('…' here) are checked by real recordings; what they count from, below.
+    const QString sound = "[%1:a]asetpts='…',aresample=async=1:min_hard_comp=0:first_pts=0,volume=%2[a_spk]; [%3:a]asetpts='…',"
+        "aresample=async=1:min_hard_comp=0:first_pts=0,volume=%4[a_mic]; [a_spk][a_mic]amix=inputs=2:duration=longest,asetpts='…',"
+        "asetnsamples=n=120:p=0,astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=Peak_level,ametadata=mode=select:"
+        "key=lavfi.astats.Overall.Peak_level:value=-1000:function=greater,asetpts='…',aresample=async=1:min_hard_comp=0:first_pts=0[aout]";
+    const QString dshow = "-f|dshow|-audio_buffer_size|50|-i|audio=Stereo Mix (Realtek)|"
+                          "-f|dshow|-audio_buffer_size|50|-i|audio=Microphone (USB \"2\")|-filter_complex|[0:v]";
+    const QString video = "|-map|[vout]|-map|[aout]|-fps_mode|passthrough|-c:v|libx264|-preset|ultrafast|-crf|28|-c:a|aac|-b:a|192k|-pix_fmt|yuv420p|"
+        "-movflags|+frag_keyframe+empty_moov+default_base_moof+delay_moov|-frag_duration|1000000|-flush_packets|1|";
+    QTest::newRow("Full") << win << order("Full", 1.0, 1.0) << "-f|gdigrab|-i|desktop|" + dshow + "setpts='…',fps=30[vout];"
+        + sound.arg(1).arg("1.0").arg(2).arg("1.0") + video + "-y|" + file << x11 << "0";
     QTest::newRow("Custom Area, German gains") << win << order("Custom Area", 0.5, 1.5, {100, 50, 800, 600})
-        << "-f|gdigrab|-i|desktop|" + dshow + "-filter_complex|[0:v]crop=w=min(800\\,iw-100):h=min(600\\,ih-50):"
-           "x=100:y=50[vout];[1:a]volume=0.5[a_spk]; [2:a]volume=1.5[a_mic]; "
-           "[a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-map|[vout]|-map|[aout]" + video << x11;
+        << "-f|gdigrab|-i|desktop|" + dshow + "crop=w=min(800\\,iw-100):h=min(600\\,ih-50):x=100:y=50,setpts='…',fps=30[vout];"
+        + sound.arg(1).arg("0.5").arg(2).arg("1.5") + video + "-y|" + file << x11 << "0";
     QTest::newRow("Linux MP3 only") << lin << order("MP3 only", 2.0, 0.0)
-        << "-f|pulse|-i|Stereo Mix (Realtek)|-f|pulse|-i|Microphone (USB \"2\")|-filter_complex|[0:a]volume=2.0[a_spk]; "
-           "[1:a]volume=0.0[a_mic]; [a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-c:a|libmp3lame|-q:a|2|-map|[aout]|-y|" + file << x11;
+        << "-nofind_stream_info|-f|pulse|-i|Stereo Mix (Realtek)|-f|pulse|-i|Microphone (USB \"2\")|-filter_complex|"
+           + sound.arg(0).arg("2.0").arg(1).arg("0.0") + "|-c:a|libmp3lame|-q:a|2|-map|[aout]|-y|" + file << x11 << "1706709909.126";
     // The shared screen starts at 1280,0 on the desktop: the area is cut relative to it.
     QTest::newRow("Wayland area on a second screen")
         << CaptureBackend::PortalPulse << order("Custom Area", 1.0, 1.0, {1380, 50, 800, 600})
-        << "-f|rawvideo|-use_wallclock_as_timestamps|1|-pixel_format|bgr0|-video_size|1920x1080|-framerate|30|-i|/dev/fd/9|"
-           "-f|pulse|-i|Stereo Mix (Realtek)|-f|pulse|-i|Microphone (USB \"2\")|-filter_complex|"
-           "[0:v]crop=w=min(800\\,iw-100):h=min(600\\,ih-50):x=100:y=50[vout];[1:a]volume=1.0[a_spk]; "
-           "[2:a]volume=1.0[a_mic]; [a_spk][a_mic]amix=inputs=2:duration=longest[aout]|-map|[vout]|-map|[aout]" + video
-        << FfmpegCommand::Screen{{}, 9, 1920, 1080, 1280, 0};
+        << "-nofind_stream_info|-f|rawvideo|-use_wallclock_as_timestamps|1|-pixel_format|bgr0|-video_size|1920x1080|"
+           "-framerate|30|-i|/dev/fd/9|-f|pulse|-i|Stereo Mix (Realtek)|-f|pulse|-i|Microphone (USB \"2\")|-filter_complex|"
+           "[0:v]crop=w=min(800\\,iw-100):h=min(600\\,ih-50):x=100:y=50,setpts='…',fps=30[vout];" + sound.arg(1).arg("1.0").arg(2).arg("1.0")
+           + video + "-y|" + file
+        << FfmpegCommand::Screen{{}, 9, 1920, 1080, 1280, 0} << "1706709909.126";
 }
 
 void TestPure::command()
@@ -67,8 +72,11 @@ void TestPure::command()
     QFETCH(FfmpegCommand::Order, order);
     QFETCH(QString, expected);
     QFETCH(FfmpegCommand::Screen, screen);
+    QFETCH(QString, base);
     QLocale::setDefault(QLocale::German);  // a decimal comma must never reach FFmpeg
-    QCOMPARE(FfmpegCommand::arguments(order, backend, screen).join('|'), expected);
+    QString args = FfmpegCommand::arguments(order, backend, screen).join('|');
+    QCOMPARE(args.count("T-" + base), order.mode.startsWith("MP3") ? 2 : 3);  // the picture's time and each input's
+    QCOMPARE(args.replace(QRegularExpression("'[^']*'"), "'…'"), expected);
     QLocale::setDefault(QLocale::c());
 }
 

@@ -78,7 +78,7 @@ void TestRecorder::record_data()
     QTest::newRow("Full") << "Full" << "x11grab"
             << QByteArray("frame= 1 fps=0.0 size= 0kB time=00:04:05.50 bitrate=1.0kbits/s\r")
             << QStringList{"Starting...", "4:05", "Paused", "4:05", ""};
-    QTest::newRow("Custom Area") << "Custom Area" << "[0:v]crop=w=min(640\\,iw-10):h=min(480\\,ih-20):x=10:y=20[vout];"
+    QTest::newRow("Custom Area") << "Custom Area" << "[0:v]crop=w=min(640\\,iw-10):h=min(480\\,ih-20):x=10:y=20,setpts="
             << QByteArray("size= 9kB time=01:02:03.00 bitrate=1.0kbits/s\r") << QStringList{"Starting...", "1:02:03", "Paused", "1:02:03", ""};
     QTest::newRow("MP3 only") << "MP3 only" << "libmp3lame" << QByteArray()
                               << QStringList{"Starting...", "Paused", "Starting...", ""};

@@ -13,6 +13,8 @@ class ScreenFeed
 {
 public:
     enum class Outcome { Started, Cancelled, Failed };
+    // The frames' rate, which FFmpeg is told as well.
+    static constexpr int kFramesPerSecond = 30;
 
     ScreenFeed() = default;
     ~ScreenFeed();

@@ -3,7 +3,6 @@
 #include "screenfeed.h"
 
 #include "programsearch.h"
-#include "worker/ffmpegcommand.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -171,6 +170,29 @@ qreal scaleAt(const QPoint &position)
     return 1.0;
 }
 
+// gst-launch-1.0's arguments: reads the portal's PipeWire stream `node` through the
+// remote `remoteFd` and writes steady BGRx frames of the given size into `outputFd`.
+QStringList pipeline(int remoteFd, quint32 node, int width, int height, int outputFd)
+{
+    // -e: SIGINT ends the stream cleanly. The portal's stream sends frames only when
+    // the screen changes: keepalive-time repeats the last one and videorate makes a
+    // steady rate of them. While FFmpeg does not read (opening its sound inputs,
+    // paused), the leaky queue keeps only the newest frame: no backlog builds up that
+    // FFmpeg would have to catch up with, and that a stop would cut off.
+    return {QStringLiteral("-e"), QStringLiteral("-q"),
+            QStringLiteral("pipewiresrc"), QStringLiteral("fd=%1").arg(remoteFd),
+            QStringLiteral("path=%1").arg(node), QStringLiteral("do-timestamp=true"),
+            QStringLiteral("keepalive-time=100"),
+            QStringLiteral("!"), QStringLiteral("videoconvert"),
+            QStringLiteral("!"), QStringLiteral("videoscale"),
+            QStringLiteral("!"), QStringLiteral("videorate"),
+            QStringLiteral("!"), QStringLiteral("video/x-raw,format=BGRx,width=%1,height=%2,framerate=%3/1")
+                                         .arg(width).arg(height).arg(ScreenFeed::kFramesPerSecond),
+            QStringLiteral("!"), QStringLiteral("queue"), QStringLiteral("leaky=downstream"),
+            QStringLiteral("max-size-buffers=1"), QStringLiteral("max-size-bytes=0"), QStringLiteral("max-size-time=0"),
+            QStringLiteral("!"), QStringLiteral("fdsink"), QStringLiteral("fd=%1").arg(outputFd)};
+}
+
 } // namespace
 
 bool ScreenFeed::available()
@@ -269,7 +291,7 @@ ScreenFeed::Outcome ScreenFeed::start(QObject *parent)
         ::fcntl(remoteFd, F_SETFD, 0);
         ::fcntl(writeEnd, F_SETFD, 0);
     });
-    const QStringList arguments = FfmpegCommand::screenCastPipeline(remoteFd, stream->node, m_width, m_height, writeEnd);
+    const QStringList arguments = pipeline(remoteFd, stream->node, m_width, m_height, writeEnd);
     qDebug() << "Starting GStreamer for the shared screen:" << gstreamer << arguments.join(QLatin1Char(' '));
     m_process->start(gstreamer, arguments);
     const bool started = m_process->waitForStarted();

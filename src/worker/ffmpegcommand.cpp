@@ -1,10 +1,17 @@
 #include "ffmpegcommand.h"
 
+#include "platform/screenfeed.h"
+
 namespace FfmpegCommand {
 
 namespace {
 
-constexpr int kFramesPerSecond = 30;
+constexpr int kFramesPerSecond = ScreenFeed::kFramesPerSecond;
+
+// A pause freezes FFmpeg, and with it its filters: the paused span shows in them as
+// a stall of FFmpeg's own clock (RTCTIME, in microseconds) of at least this long
+// between two frames. The worker makes every pause last that long.
+constexpr char kStallUs[] = "400000";
 
 QStringList screenInput(Platform::CaptureBackend backend, const Screen &screen)
 {
@@ -13,8 +20,7 @@ QStringList screenInput(Platform::CaptureBackend backend, const Screen &screen)
     if (backend == Platform::CaptureBackend::PortalPulse) {
         // Raw frames carry no size and no time: the size is told here, and each frame
         // is stamped when FFmpeg reads it, as x11grab stamps its grabs. The pipeline
-        // hands over only the newest frame, so the picture is never behind the sound,
-        // and a pause (FFmpeg not reading) stays in the file as a still picture.
+        // hands over only the newest frame, so the picture is never behind the sound.
         // Opened by its file name: an input named "pipe:..." turns off FFmpeg's reading
         // of its standard input, and with it the "q" that stops the recording.
         return {QStringLiteral("-f"), QStringLiteral("rawvideo"),
@@ -34,8 +40,10 @@ QStringList audioInput(Platform::CaptureBackend backend, const QString &device)
         return {QStringLiteral("-f"), QStringLiteral("pulse"), QStringLiteral("-i"),
                 device.isEmpty() ? QStringLiteral("default") : device};
     }
-    return {QStringLiteral("-f"), QStringLiteral("dshow"), QStringLiteral("-i"),
-            QStringLiteral("audio=%1").arg(device)};
+    // DirectShow's own buffer (500 ms by default) is what a suspended FFmpeg finds
+    // on resume, sound of the pause: keep it short.
+    return {QStringLiteral("-f"), QStringLiteral("dshow"), QStringLiteral("-audio_buffer_size"), QStringLiteral("50"),
+            QStringLiteral("-i"), QStringLiteral("audio=%1").arg(device)};
 }
 
 // Always a point as decimal mark and one decimal: FFmpeg's parser needs "0.5",
@@ -56,12 +64,32 @@ Variant variantForMode(const QString &mode)
     return Variant::FullDesktop;
 }
 
-QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolume)
+QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolume, const QString &base)
 {
-    return QStringLiteral("[%1:a]volume=%2[a_spk]; [%3:a]volume=%4[a_mic]; "
-                          "[a_spk][a_mic]amix=inputs=2:duration=longest[aout]")
-            .arg(QString::number(firstAudioInput), gain(speakerVolume),
-                 QString::number(firstAudioInput + 1), gain(micVolume));
+    // Each input's time is a count of its samples from when its first one was heard,
+    // whatever jitter its packets' stamps have. That moment is taken from its tenth
+    // packet: the sound server's first stamps are a few hundredths of a second early.
+    const QString counted = QStringLiteral("asetpts='if(lt(N,10),st(0,T-%1-NB_CONSUMED_SAMPLES/SR));"
+                                           "ld(0)*SR+NB_CONSUMED_SAMPLES',"
+                                           "aresample=async=1:min_hard_comp=0:first_pts=0,").arg(base);
+    // A pause stalls the mix: what comes after is moved back by the stall. The sound
+    // server keeps what a paused FFmpeg's muted streams get, silence, and hands it
+    // over on resume, up to its buffer's size: digital silence is dropped (in 2.5 ms
+    // pieces), and a piece that would then start before the one before it ended is
+    // moved on to follow it. So nothing heard is lost or doubled, whether the server
+    // kept the whole pause or less of it, and a stall that was no pause undoes
+    // itself. Silence dropped elsewhere comes back as silence.
+    const QString pauseCut = QStringLiteral(
+            "asetpts='if(N*gt(RTCTIME-ld(0),%1),st(1,ld(1)+(RTCTIME-ld(0))/1e6*SR));st(0,RTCTIME);PTS-ld(1)',"
+            "asetnsamples=n=120:p=0,"
+            "astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=Peak_level,"
+            "ametadata=mode=select:key=lavfi.astats.Overall.Peak_level:value=-1000:function=greater,"
+            "asetpts='st(1,max(PTS,ld(2)));st(2,ld(1)+NB_SAMPLES);ld(1)',"
+            "aresample=async=1:min_hard_comp=0:first_pts=0").arg(QLatin1String(kStallUs));
+    return QStringLiteral("[%1:a]%2volume=%3[a_spk]; [%4:a]%2volume=%5[a_mic]; "
+                          "[a_spk][a_mic]amix=inputs=2:duration=longest,%6[aout]")
+            .arg(QString::number(firstAudioInput), counted, gain(speakerVolume),
+                 QString::number(firstAudioInput + 1), gain(micVolume), pauseCut);
 }
 
 QString cropFilter(int x, int y, int w, int h)
@@ -76,70 +104,76 @@ QString cropFilter(int x, int y, int w, int h)
         y = qMax(y, 0);
     }
     // The backslashes escape the commas for FFmpeg's filter-graph parser.
-    return QStringLiteral("[0:v]crop=w=min(%1\\,iw-%3):h=min(%2\\,ih-%4):x=%3:y=%4[vout]")
+    return QStringLiteral("crop=w=min(%1\\,iw-%3):h=min(%2\\,ih-%4):x=%3:y=%4")
             .arg(QString::number(w), QString::number(h), QString::number(x), QString::number(y));
+}
+
+QString pictureFilter(const QString &crop, const QString &base)
+{
+    // Each grab is stamped with the time it was taken, so the first one after a
+    // pause is a whole pause later than the one before: that jump is taken out, but
+    // for half a frame. Only a jump within 16 frames of a stall of FFmpeg (the
+    // grabs queued before the pause come first) is a pause, not a slow grab.
+    // A grab that comes late after the resume (its thread waiting for room in FFmpeg's
+    // queue) is no later in the file than the resume itself: the cut ends there.
+    // ld(0): clock at the last frame, ld(1): time taken out, ld(2): last stamp,
+    // ld(3): the frame at which FFmpeg was seen stalled (-100: none), ld(4): when. Then a steady rate
+    // from the first grab on: the file's picture starts there, not with copies of it.
+    return QStringLiteral("[0:v]%1setpts='if(eq(N,0),st(3,-100));if(N*gt(RTCTIME-ld(0),%2),st(3,N)+st(4,RTCTIME/1e6));"
+                          "if(lt(N-ld(3),16)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-1/%3)+st(3,-100));"
+                          "st(0,RTCTIME);st(2,T);(T-%4-ld(1))/TB',fps=%5[vout]")
+            .arg(crop.isEmpty() ? QString() : crop + QLatin1Char(','), QLatin1String(kStallUs),
+                 QString::number(2 * kFramesPerSecond), base, QString::number(kFramesPerSecond));
 }
 
 QStringList arguments(const Order &order, Platform::CaptureBackend backend, const Screen &screen)
 {
     const Variant variant = variantForMode(order.mode);
+    // DirectShow stamps with a clock of its own, so on Windows FFmpeg probes its inputs
+    // and counts each from its first packet. Elsewhere every input is stamped with the
+    // wall clock: unprobed, they keep it (and start at once), and the file counts from
+    // FFmpeg's start.
+    const bool wallClock = backend != Platform::CaptureBackend::GdiDirectShow;
+    const QString base = wallClock ? QString::number(order.startedAt, 'f', 3) : QStringLiteral("0");
     QStringList args;
+    if (wallClock)
+        args << QStringLiteral("-nofind_stream_info");
 
     if (variant == Variant::AudioOnly) {
         args << audioInput(backend, order.speakerDevice)
              << audioInput(backend, order.micDevice)
              << QStringLiteral("-filter_complex")
-             << audioMixFilter(0, order.speakerVolume, order.micVolume)
+             << audioMixFilter(0, order.speakerVolume, order.micVolume, base)
              << QStringLiteral("-c:a") << QStringLiteral("libmp3lame")
              << QStringLiteral("-q:a") << QStringLiteral("2")
              << QStringLiteral("-map") << QStringLiteral("[aout]");
     } else {
-        const bool region = variant == Variant::Region;
-        const QString mix = audioMixFilter(1, order.speakerVolume, order.micVolume);
+        const QString crop = variant == Variant::Region
+                ? cropFilter(order.x - screen.originX, order.y - screen.originY, order.w, order.h) : QString();
         args << screenInput(backend, screen)
              << audioInput(backend, order.speakerDevice)
              << audioInput(backend, order.micDevice)
              << QStringLiteral("-filter_complex")
-             << (region ? cropFilter(order.x - screen.originX, order.y - screen.originY, order.w, order.h)
-                                  + QLatin1Char(';') + mix
-                        : mix)
-             << QStringLiteral("-map") << (region ? QStringLiteral("[vout]") : QStringLiteral("0:v"))
-             << QStringLiteral("-map") << QStringLiteral("[aout]")
-             << QStringLiteral("-c:v") << QStringLiteral("libx264")
+             << pictureFilter(crop, base) + QLatin1Char(';') + audioMixFilter(1, order.speakerVolume, order.micVolume, base)
+             << QStringLiteral("-map") << QStringLiteral("[vout]")
+             << QStringLiteral("-map") << QStringLiteral("[aout]");
+        args << QStringLiteral("-fps_mode") << QStringLiteral("passthrough");
+        args << QStringLiteral("-c:v") << QStringLiteral("libx264")
              << QStringLiteral("-preset") << QStringLiteral("ultrafast")
              << QStringLiteral("-crf") << QStringLiteral("28")
              << QStringLiteral("-c:a") << QStringLiteral("aac")
              << QStringLiteral("-b:a") << QStringLiteral("192k")
              << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p")
              // Fragments of at most a second, each written out at once: a file cut off
-             // at any moment (FFmpeg killed, power lost, disk full) plays up to there.
-             << QStringLiteral("-movflags") << QStringLiteral("+frag_keyframe+empty_moov+default_base_moof")
+             // at any moment (FFmpeg killed, power lost, disk full) plays up to there. The
+             // header waits for the first fragment, which tells where each stream starts:
+             // written before, it would show the first grab from the file's start on.
+             << QStringLiteral("-movflags") << QStringLiteral("+frag_keyframe+empty_moov+default_base_moof+delay_moov")
              << QStringLiteral("-frag_duration") << QStringLiteral("1000000")
              << QStringLiteral("-flush_packets") << QStringLiteral("1");
     }
     args << QStringLiteral("-y") << order.fileName;
     return args;
-}
-
-QStringList screenCastPipeline(int remoteFd, quint32 node, int width, int height, int outputFd)
-{
-    // -e: SIGINT ends the stream cleanly. The portal's stream sends frames only when
-    // the screen changes: keepalive-time repeats the last one and videorate makes a
-    // steady rate of them. While FFmpeg does not read (opening its sound inputs,
-    // paused), the leaky queue keeps only the newest frame: no backlog builds up that
-    // FFmpeg would have to catch up with, and that a stop would cut off.
-    return {QStringLiteral("-e"), QStringLiteral("-q"),
-            QStringLiteral("pipewiresrc"), QStringLiteral("fd=%1").arg(remoteFd),
-            QStringLiteral("path=%1").arg(node), QStringLiteral("do-timestamp=true"),
-            QStringLiteral("keepalive-time=100"),
-            QStringLiteral("!"), QStringLiteral("videoconvert"),
-            QStringLiteral("!"), QStringLiteral("videoscale"),
-            QStringLiteral("!"), QStringLiteral("videorate"),
-            QStringLiteral("!"), QStringLiteral("video/x-raw,format=BGRx,width=%1,height=%2,framerate=%3/1")
-                                         .arg(width).arg(height).arg(kFramesPerSecond),
-            QStringLiteral("!"), QStringLiteral("queue"), QStringLiteral("leaky=downstream"),
-            QStringLiteral("max-size-buffers=1"), QStringLiteral("max-size-bytes=0"), QStringLiteral("max-size-time=0"),
-            QStringLiteral("!"), QStringLiteral("fdsink"), QStringLiteral("fd=%1").arg(outputFd)};
 }
 
 } // namespace FfmpegCommand

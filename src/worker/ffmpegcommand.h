@@ -22,14 +22,18 @@ struct Order {
     int y = 0;
     int w = 0;
     int h = 0;
+    // When FFmpeg is started, in seconds since the epoch: on Linux every input is
+    // stamped with the wall clock, and the file's time counts from here.
+    double startedAt = 0;
 };
 
 // Exact, case-sensitive comparison on the whole text; anything unknown records
 // the whole desktop.
 Variant variantForMode(const QString &mode);
 
-// "[<first>:a]volume=S[a_spk]; [<first+1>:a]volume=M[a_mic]; ...amix...[aout]"
-QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolume);
+// "[<first>:a]...volume=S[a_spk]; [<first+1>:a]...volume=M[a_mic]; ...amix...[aout]".
+// `base` is the input time the file's time counts from, in seconds.
+QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolume, const QString &base);
 
 // What the screen input opens. The Windows grabber always opens "desktop".
 struct Screen {
@@ -44,12 +48,10 @@ struct Screen {
 // Crop of the grabbed desktop, clamped to its right and bottom edges by FFmpeg.
 QString cropFilter(int x, int y, int w, int h);
 
+// The picture's times: "[0:v][crop,]setpts=...[vout]".
+QString pictureFilter(const QString &crop, const QString &base);
+
 // The arguments after the program name.
 QStringList arguments(const Order &order, Platform::CaptureBackend backend, const Screen &screen);
-
-// Wayland: the GStreamer pipeline (gst-launch-1.0's arguments) that reads the
-// portal's PipeWire stream `node` through the remote `remoteFd` and writes
-// steady 30 fps BGRx frames of the given size into `outputFd`.
-QStringList screenCastPipeline(int remoteFd, quint32 node, int width, int height, int outputFd);
 
 } // namespace FfmpegCommand

@@ -6,14 +6,19 @@
 #include "recordingfinish.h"
 #include "workerreports.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QFileInfo>
 #include <QMetaType>
 #include <QRegularExpression>
+#include <QThread>
 
 namespace {
 constexpr int kStartTimeoutMs = 5000;
 constexpr int kStopTimeoutMs = 5000;
+// FFmpeg's filters tell a pause by its stall (see FfmpegCommand): a shorter one
+// would stay in the file.
+constexpr int kShortestPauseMs = 500;
 constexpr char kRecording[] = "caprelloRecording";
 
 bool endedWell(const QProcess *process)
@@ -101,7 +106,9 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
 
     const QString program = Platform::ffmpegProgram();
     const QStringList args = FfmpegCommand::arguments(
-            {fileName, micDevice, speakerDevice, micVolume, speakerVolume, mode, x, y, w, h}, *backend, screen);
+            {fileName, micDevice, speakerDevice, micVolume, speakerVolume, mode, x, y, w, h,
+             QDateTime::currentMSecsSinceEpoch() / 1000.0},
+            *backend, screen);
 
     qDebug() << "Starting FFMPEG (" << mode << ") with command:";
     qDebug() << program << args.join(QLatin1Char(' '));
@@ -171,12 +178,16 @@ void RecorderWorker::doPause()
     Platform::suspendProcess(m_process);
     if (m_feed)
         m_feed->pause();
+    m_pausedFor.start();
 }
 
 void RecorderWorker::doResume()
 {
     if (!m_process)
         return;
+    if (m_pausedFor.isValid() && m_pausedFor.elapsed() < kShortestPauseMs)
+        QThread::msleep(static_cast<unsigned long>(kShortestPauseMs - m_pausedFor.elapsed()));
+    m_pausedFor.invalidate();
     qDebug().noquote() << QStringLiteral("--- RESUMING (%1) ---").arg(Platform::suspendMechanism());
     if (m_feed)
         m_feed->resume();

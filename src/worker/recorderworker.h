@@ -3,6 +3,7 @@
 // leaves as a signal.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -59,6 +60,8 @@ private:
     // and whether the stop killed it.
     QString m_lastLine;
     bool m_killed = false;
+    // Since the last PAUSE; invalid while running.
+    QElapsedTimer m_pausedFor;
     // FFmpegs copying finished recordings into ordinary MP4s; each knows its recording.
     QList<QProcess *> m_copiers;
 };

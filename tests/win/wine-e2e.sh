@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# The installed Windows program under Wine: installs Caprello-<version>-setup.exe
-# silently into a fresh prefix on a private X server and PulseAudio, records the
-# Wine desktop with the shipped ffmpeg.exe, then drives caprello.exe through its
-# window with xdotool, a stand-in ffmpeg.exe (standin_ffmpeg.c) in the installed
-# one's place: Wine 8's DirectShow sound capture is a stub.
-# Usage: tests/win/wine-e2e.sh <build-dir of scripts/package-windows.sh>; screenshots
-# go to <build-dir>/screenshots.
+# The installed Windows program under Wine (docs/test-desktops.md): installs, records with the
+# shipped ffmpeg.exe, then drives caprello.exe with a stand-in ffmpeg.exe (standin_ffmpeg.c).
+# Usage: tests/win/wine-e2e.sh <build-dir of scripts/package-windows.sh>; screenshots in <build-dir>/screenshots.
 set -uo pipefail
 repo_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 build_dir="$(cd "$1" && pwd)"
@@ -80,7 +76,7 @@ echo "command: $(paste -sd ' ' "$tmp/args.txt")"
 check "it is the ffmpeg.exe beside caprello.exe" \
     test "$(head -1 "$tmp/args.txt")" = "$(winepath -w "$dir/ffmpeg.exe" | tr -d '\r')"
 check "the screen comes from gdigrab" grep -qzP '\n-f\ngdigrab\n(.*\n)*-i\ndesktop\n' "$tmp/args.txt"
-grep -A2 -x dshow "$tmp/args.txt" | sed -n 's/^audio=//p' >"$tmp/used.txt"
+grep -A4 -x dshow "$tmp/args.txt" | sed -n 's/^audio=//p' >"$tmp/used.txt"
 check "two dshow inputs ($(paste -sd '|' "$tmp/used.txt")), each a name dshow lists" all_listed
 check "Stereo Mix is the system sound" grep -qx 'Stereo Mix' "$tmp/used.txt"
 check "FFmpeg's threads run" wait_for 10 moves_on

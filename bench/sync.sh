@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Picture against sound in a long recording made by the real program: on the test desktop,
+# ffplay shows a moving picture that flashes white with a 3000 Hz beep once a second;
+# caprello records it ("Full", driven with xdotool) with two 1 s pauses near the start, for
+# the given minutes (default 10). Prints, for the first and last minute and after the
+# pauses, how far each flash lies from its beep in the file (positive: the beep comes later).
+# Usage: bench/sync.sh <caprello executable> [minutes]
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+exe=$(realpath "$1"); minutes=${2:-10}
+source "$root/scripts/virtual-desktop.sh"
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; caprello_desktop_stop; rm -rf "$work"' EXIT
+caprello_desktop_start >/dev/null
+export HOME=$work QT_QPA_PLATFORM=xcb
+SDL_AUDIODRIVER=pulseaudio ffplay -loglevel error -nostats -left 960 -top 0 -x 320 -y 240 -noborder -f lavfi \
+    "testsrc2=s=320x240:r=30,drawbox=c=white:t=fill:enable='lt(mod(t\,1)\,0.1)'[out0];aevalsrc='0.8*sin(2*PI*3000*t)*lt(mod(t\,1)\,0.1)'[out1]" &
+sleep 2
+"$exe" >"$work/app.log" 2>&1 &
+window=$(xdotool search --sync --onlyvisible --pid $! --name '^Caprello$' | head -1)
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+click 860 152; sleep 3                          # START
+for pause in 1 2; do click 860 210; sleep 1; click 860 210; sleep 3; done   # PAUSE, RESUME
+sleep $((minutes * 60 - 9 > 0 ? minutes * 60 - 9 : 1))
+click 860 152; sleep 5                          # STOP
+click 936 24; wait %2 2>/dev/null || true
+file=$(ls "$work"/Desktop/ScreenRecordings/*.mp4)
+# Rising edges: the flash region's brightness past 200, the beep's band past -30 dB.
+ffmpeg -v error -i "$file" -an -vf "crop=320:240:960:0,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-" \
+    -f null - | awk -F'[:= ]+' '/pts_time/ {t = $NF} /YAVG/ {if ($NF >= 200 && !on) print t; on = $NF >= 200}' >"$work/seen"
+ffmpeg -v error -i "$file" -vn -af "bandpass=f=3000:width_type=h:w=200,asetnsamples=n=240:p=0,astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=RMS_level,ametadata=print:key=lavfi.astats.Overall.RMS_level:file=-" \
+    -f null - | awk -F'[:= ]+' '/pts_time/ {t = $NF} /RMS_level/ {v = ($NF == "-inf") ? -999 : $NF; if (v >= -30 && !on) print t; on = v >= -30}' >"$work/heard"
+duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$file")
+awk -v d="$duration" 'NR == FNR {h[n++] = $1; next}
+    { best = 1e9; for (i = 0; i < n; i++) if ((h[i] - $1) ^ 2 < best ^ 2) best = h[i] - $1
+      span = $1 < 3 ? "before the pauses (first 3 s)" : $1 < 12 ? "after two pauses (3 to 12 s)" : $1 < 60 ? "first minute" : $1 > d - 60 ? "last minute" : ""
+      if (span != "") { s[span] = s[span] sprintf(" %+.0f", best * 1000); if (!(span in lo) || best < lo[span]) lo[span] = best; if (!(span in hi) || best > hi[span]) hi[span] = best } }
+    END { printf "%s s recorded; flash to beep in ms (min .. max):\n", d
+          for (k in s) printf "  %-32s %+.0f .. %+.0f\n", k, lo[k] * 1000, hi[k] * 1000 }' "$work/heard" "$work/seen"
