@@ -137,6 +137,7 @@ QStringList fullArguments(const QString &file)
     order.micDevice = "mic";
     order.speakerDevice = "speakers.monitor";
     order.mode = "Full";
+    order.startedAt = QDateTime::currentMSecsSinceEpoch() / 1000.0;  // called right before the start
     return FfmpegCommand::arguments(order, *Platform::captureBackend(), {Platform::screenName()});
 }
 

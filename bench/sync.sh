@@ -17,13 +17,14 @@ SDL_AUDIODRIVER=pulseaudio ffplay -loglevel error -nostats -left 960 -top 0 -x 3
     "testsrc2=s=320x240:r=30,drawbox=c=white:t=fill:enable='lt(mod(t\,1)\,0.1)'[out0];aevalsrc='0.8*sin(2*PI*3000*t)*lt(mod(t\,1)\,0.1)'[out1]" &
 sleep 2
 "$exe" >"$work/app.log" 2>&1 &
-window=$(xdotool search --sync --onlyvisible --pid $! --name '^Caprello$' | head -1)
+app=$!
+window=$(xdotool search --sync --onlyvisible --pid $app --name '^Caprello$' | head -1)
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 click 860 152; sleep 3                          # START
 for pause in 1 2; do click 860 210; sleep 1; click 860 210; sleep 3; done   # PAUSE, RESUME
 sleep $((minutes * 60 - 9 > 0 ? minutes * 60 - 9 : 1))
 click 860 152; sleep 5                          # STOP
-click 936 24; wait %2 2>/dev/null || true
+click 936 24; wait $app || true
 file=$(ls "$work"/Desktop/ScreenRecordings/*.mp4)
 # Rising edges: the flash region's brightness past 200, the beep's band past -30 dB.
 ffmpeg -v error -i "$file" -an -vf "crop=320:240:960:0,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-" \

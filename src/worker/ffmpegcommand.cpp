@@ -117,8 +117,9 @@ QString pictureFilter(const QString &crop, const QString &base)
     // A grab that comes late after the resume (its thread waiting for room in FFmpeg's
     // queue) is no later in the file than the resume itself: the cut ends there.
     // ld(0): clock at the last frame, ld(1): time taken out, ld(2): last stamp,
-    // ld(3): the frame at which FFmpeg was seen stalled (-100: none), ld(4): when. Then a steady rate
-    // from the first grab on: the file's picture starts there, not with copies of it.
+    // ld(3): the frame at which FFmpeg was seen stalled (-100: none), ld(4): when.
+    // Then a steady rate from the first grab on: the file's picture starts there, not
+    // with copies of it.
     return QStringLiteral("[0:v]%1setpts='if(eq(N,0),st(3,-100));if(N*gt(RTCTIME-ld(0),%2),st(3,N)+st(4,RTCTIME/1e6));"
                           "if(lt(N-ld(3),16)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-1/%3)+st(3,-100));"
                           "st(0,RTCTIME);st(2,T);(T-%4-ld(1))/TB',fps=%5[vout]")
