@@ -14,7 +14,7 @@ trap 'kill $(jobs -p) 2>/dev/null; caprello_desktop_stop; rm -rf "$work"' EXIT
 caprello_desktop_start >/dev/null
 export HOME=$work QT_QPA_PLATFORM=xcb
 SDL_AUDIODRIVER=pulseaudio ffplay -loglevel error -nostats -left 960 -top 0 -x 320 -y 240 -noborder -f lavfi \
-    "testsrc2=s=320x240:r=30,drawbox=c=white:t=fill:enable='lt(mod(t\,1)\,0.1)'[out0];aevalsrc='0.8*sin(2*PI*3000*t)*lt(mod(t\,1)\,0.1)'[out1]" &
+    "testsrc2=s=320x240:r=30,drawbox=w=160:c=white:t=fill:enable='lt(mod(t\,1)\,0.1)'[out0];aevalsrc='0.8*sin(2*PI*3000*t)*lt(mod(t\,1)\,0.1)'[out1]" &
 sleep 2
 "$exe" >"$work/app.log" 2>&1 &
 app=$!
@@ -27,7 +27,7 @@ click 860 152; sleep 5                          # STOP
 click 936 24; wait $app || true
 file=$(ls "$work"/Desktop/ScreenRecordings/*.mp4)
 # Rising edges: the flash region's brightness past 200, the beep's band past -30 dB.
-ffmpeg -v error -i "$file" -an -vf "crop=320:240:960:0,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-" \
+ffmpeg -v error -i "$file" -an -vf "crop=160:240:960:0,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-" \
     -f null - | awk -F'[:= ]+' '/pts_time/ {t = $NF} /YAVG/ {if ($NF >= 200 && !on) print t; on = $NF >= 200}' >"$work/seen"
 ffmpeg -v error -i "$file" -vn -af "bandpass=f=3000:width_type=h:w=200,asetnsamples=n=240:p=0,astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=RMS_level,ametadata=print:key=lavfi.astats.Overall.RMS_level:file=-" \
     -f null - | awk -F'[:= ]+' '/pts_time/ {t = $NF} /RMS_level/ {v = ($NF == "-inf") ? -999 : $NF; if (v >= -30 && !on) print t; on = v >= -30}' >"$work/heard"

@@ -92,11 +92,11 @@ inline QList<QPair<double, double>> stillSpans(const QString &file, double least
     return spans;
 }
 
-// When something begins in the file: the picture's top-right 320x240 turning white, or
-// a 3000 Hz tone (in 5 ms steps) sounding.
+// When something begins in the file: the left half of the picture's top-right 320x240 turning
+// white (the other half moves on: a flash is no still), or a 3000 Hz tone (in 5 ms steps) sounding.
 inline QList<double> onsets(const QString &file, bool picture)
 {
-    const QString filter = picture ? "crop=320:240:960:0,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-"
+    const QString filter = picture ? "crop=160:240:960:0,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-"
             : "bandpass=f=3000:width_type=h:w=200,asetnsamples=n=240:p=0,astats=metadata=1:reset=1:measure_perchannel=none:"
               "measure_overall=RMS_level,ametadata=print:key=lavfi.astats.Overall.RMS_level:file=-";
     static const QRegularExpression line(QStringLiteral("pts_time:([0-9.]+)\\s*\\S+=(-?[0-9.]+|-inf)\n"));

@@ -70,7 +70,7 @@ void TestEndToEnd::record()
     if (flashes) {
         qputenv("SDL_AUDIODRIVER", "pulseaudio");  // its beeps on the speakers
         player.start("ffplay", {"-loglevel", "error", "-nostats", "-left", "960", "-top", "0", "-x", "320", "-y", "240",
-                                "-noborder", "-f", "lavfi", "testsrc2=s=320x240:r=30,drawbox=c=white:t=fill:"
+                                "-noborder", "-f", "lavfi", "testsrc2=s=320x240:r=30,drawbox=w=160:c=white:t=fill:"
                                 "enable='lt(mod(t\\,1)\\,0.1)'[out0];aevalsrc='0.8*sin(2*PI*3000*t)*lt(mod(t\\,1)\\,0.1)'[out1]"});
         QTest::qWait(2000);
     }
@@ -122,7 +122,7 @@ void TestEndToEnd::record()
             if (t > duration - 0.2)
                 break;  // its beep can be after the sound's end
             const auto nearest = std::min_element(heard.begin(), heard.end(), [t](double a, double b) { return qAbs(a - t) < qAbs(b - t); });
-            QVERIFY2(nearest != heard.end() && qAbs(*nearest - t) < 0.12, qPrintable(QStringLiteral("flash at %1 s").arg(t)));
+            QVERIFY2(nearest != heard.end() && qAbs(*nearest - t) < 0.09, qPrintable(QStringLiteral("flash at %1 s").arg(t)));
         }
     }
 

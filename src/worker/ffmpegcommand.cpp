@@ -15,22 +15,25 @@ constexpr char kStallUs[] = "400000";
 
 QStringList screenInput(Platform::CaptureBackend backend, const Screen &screen)
 {
+    // Room for a second of frames: after a pause FFmpeg first works through the sound
+    // that waited, and a grabber kept waiting for room meanwhile would leave a still.
+    const QStringList queue{QStringLiteral("-thread_queue_size"), QStringLiteral("32")};
     if (backend == Platform::CaptureBackend::X11Pulse)
-        return {QStringLiteral("-f"), QStringLiteral("x11grab"), QStringLiteral("-i"), screen.display};
+        return queue + QStringList{QStringLiteral("-f"), QStringLiteral("x11grab"), QStringLiteral("-i"), screen.display};
     if (backend == Platform::CaptureBackend::PortalPulse) {
         // Raw frames carry no size and no time: the size is told here, and each frame
         // is stamped when FFmpeg reads it, as x11grab stamps its grabs. The pipeline
         // hands over only the newest frame, so the picture is never behind the sound.
         // Opened by its file name: an input named "pipe:..." turns off FFmpeg's reading
         // of its standard input, and with it the "q" that stops the recording.
-        return {QStringLiteral("-f"), QStringLiteral("rawvideo"),
+        return queue + QStringList{QStringLiteral("-f"), QStringLiteral("rawvideo"),
                 QStringLiteral("-use_wallclock_as_timestamps"), QStringLiteral("1"),
                 QStringLiteral("-pixel_format"), QStringLiteral("bgr0"),
                 QStringLiteral("-video_size"), QStringLiteral("%1x%2").arg(screen.width).arg(screen.height),
                 QStringLiteral("-framerate"), QString::number(kFramesPerSecond),
                 QStringLiteral("-i"), QStringLiteral("/dev/fd/%1").arg(screen.pipe)};
     }
-    return {QStringLiteral("-f"), QStringLiteral("gdigrab"), QStringLiteral("-i"), QStringLiteral("desktop")};
+    return queue + QStringList{QStringLiteral("-f"), QStringLiteral("gdigrab"), QStringLiteral("-i"), QStringLiteral("desktop")};
 }
 
 // An empty device keeps its place so that the input numbers in the filter stay right.
@@ -69,27 +72,28 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
     // Each input's time is a count of its samples from when its first one was heard,
     // whatever jitter its packets' stamps have. That moment is taken from its tenth
     // packet: the sound server's first stamps are a few hundredths of a second early.
-    const QString counted = QStringLiteral("asetpts='if(lt(N,10),st(0,T-%1-NB_CONSUMED_SAMPLES/SR));"
-                                           "ld(0)*SR+NB_CONSUMED_SAMPLES',"
-                                           "aresample=async=1:min_hard_comp=0:first_pts=0,").arg(base);
-    // A pause stalls the mix: what comes after is moved back by the stall. The sound
-    // server keeps what a paused FFmpeg's muted streams get, silence, and hands it
-    // over on resume, up to its buffer's size: digital silence is dropped (in 2.5 ms
-    // pieces), and a piece that would then start before the one before it ended is
-    // moved on to follow it. So nothing heard is lost or doubled, whether the server
-    // kept the whole pause or less of it, and a stall that was no pause undoes
-    // itself. Silence dropped elsewhere comes back as silence.
-    const QString pauseCut = QStringLiteral(
-            "asetpts='if(N*gt(RTCTIME-ld(0),%1),st(1,ld(1)+(RTCTIME-ld(0))/1e6*SR));st(0,RTCTIME);PTS-ld(1)',"
+    // A pause stalls the input's filters: what comes after is moved back by the stall.
+    // The sound server keeps what a paused FFmpeg's muted streams get, silence, and
+    // hands it over on resume, up to its buffer's size: digital silence is dropped (in
+    // 2.5 ms pieces), and a piece that would then start before the one before it ended
+    // is moved on to follow it. So nothing heard is lost or doubled, whether the server
+    // kept the whole pause or less of it, and a stall that was no pause undoes itself.
+    // Silence dropped elsewhere comes back as silence. Each input is cut on its own: the
+    // server mutes a stream at its source's next block (a tenth of a second for some),
+    // and the mix is silent only where both are, which would cut too little.
+    const QString chain = QStringLiteral(
+            "asetpts='if(lt(N,10),st(0,T-%1-NB_CONSUMED_SAMPLES/SR));ld(0)*SR+NB_CONSUMED_SAMPLES',"
+            "aresample=async=1:min_hard_comp=0:first_pts=0,"
+            "asetpts='if(N*gt(RTCTIME-ld(0),%2),st(1,ld(1)+(RTCTIME-ld(0))/1e6*SR));st(0,RTCTIME);PTS-ld(1)',"
             "asetnsamples=n=120:p=0,"
             "astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=Peak_level,"
             "ametadata=mode=select:key=lavfi.astats.Overall.Peak_level:value=-1000:function=greater,"
             "asetpts='st(1,max(PTS,ld(2)));st(2,ld(1)+NB_SAMPLES);ld(1)',"
-            "aresample=async=1:min_hard_comp=0:first_pts=0").arg(QLatin1String(kStallUs));
+            "aresample=async=1:min_hard_comp=0:first_pts=0,").arg(base, QLatin1String(kStallUs));
     return QStringLiteral("[%1:a]%2volume=%3[a_spk]; [%4:a]%2volume=%5[a_mic]; "
-                          "[a_spk][a_mic]amix=inputs=2:duration=longest,%6[aout]")
-            .arg(QString::number(firstAudioInput), counted, gain(speakerVolume),
-                 QString::number(firstAudioInput + 1), gain(micVolume), pauseCut);
+                          "[a_spk][a_mic]amix=inputs=2:duration=longest[aout]")
+            .arg(QString::number(firstAudioInput), chain, gain(speakerVolume),
+                 QString::number(firstAudioInput + 1), gain(micVolume));
 }
 
 QString cropFilter(int x, int y, int w, int h)
