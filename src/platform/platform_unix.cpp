@@ -6,7 +6,7 @@
 #include "programsearch.h"
 #include "pulse_audio.h"
 #include "screenfeed.h"
-#include "worker/recordingfinish.h"
+#include "recordingfinish.h"
 
 #include <QDebug>
 #include <QFile>

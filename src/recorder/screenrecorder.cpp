@@ -4,7 +4,7 @@
 #include "storageestimate.h"
 #include "platform/platform.h"
 #include "worker/recorderworker.h"
-#include "worker/recordingfinish.h"
+#include "platform/recordingfinish.h"
 #include "worker/workerreports.h"
 
 #include <QDebug>

@@ -3,7 +3,7 @@
 #include "ffmpegcommand.h"
 #include "platform/platform.h"
 #include "platform/screenfeed.h"
-#include "recordingfinish.h"
+#include "platform/recordingfinish.h"
 #include "workerreports.h"
 
 #include <QDateTime>
