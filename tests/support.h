@@ -69,8 +69,7 @@ inline double toneLevel(const QStringList &input, int hz)
     return m.hasMatch() ? m.captured(1).toDouble() : -1000;
 }
 
-// The test desktops of scripts/test.sh and scripts/wayland-desktop.sh: an X display or a
-// Wayland one, PulseAudio with "speakers" and "mic", ffmpeg.
+// The test desktops of scripts/test.sh and wayland-desktop.sh: a display, PulseAudio, ffmpeg.
 inline bool testDesktop()
 {
     return (qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))

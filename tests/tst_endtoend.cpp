@@ -48,7 +48,8 @@ void TestEndToEnd::record_data()
             << "Full" << QRect() << 1.0 << 1.0 << QList<int>{4} << "h264+aac 1280x720";
     QTest::newRow("Custom Area past the edge, stopped while paused")
             << "Custom Area" << QRect(400, 200, 1000, 600) << 2.0 << 1.0 << QList<int>{0} << "h264+aac 880x520";
-    QTest::newRow("MP3 only, paused 1 s") << "MP3 only" << QRect() << 0.5 << 2.0 << QList<int>{1} << "mp3 0x0";
+    // Speakers with nothing playing give digital silence, which must not hold the file back.
+    QTest::newRow("MP3 only, nothing playing, paused 1 s") << "MP3 only" << QRect() << 0.5 << 2.0 << QList<int>{1} << "mp3 0x0";
     // A moving picture that flashes white in its top right corner, with a beep, every second.
     QTest::newRow("Full, two pauses: each flash heard with its beep")
             << "Full" << QRect() << 1.0 << 1.0 << QList<int>{1, 1} << "h264+aac 1280x720";
@@ -63,7 +64,9 @@ void TestEndToEnd::record()
     QFETCH(QList<int>, pauses);
     QFETCH(QString, streams);
 
-    const bool flashes = QByteArray(QTest::currentDataTag()).contains("flash");
+    const QByteArray tag = QTest::currentDataTag();
+    const bool flashes = tag.contains("flash"), quiet = tag.contains("nothing playing");
+    QProcess::execute("pactl", {"set-sink-mute", "speakers", quiet ? "1" : "0"});
     QProcess player;
     if (flashes && qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
         QSKIP("the Wayland desktop does not show ffplay's window where the flashes are looked for");
@@ -132,8 +135,8 @@ void TestEndToEnd::record()
     const double expectedGap = m_rawGap + 20 * std::log10(speakerGain / micGain);
     qInfo("%s: %.2f s, 440 Hz %.1f dB, 1000 Hz %.1f dB, gap %.1f dB (expected %.1f)", qPrintable(streams),
           duration, mic, speakers, speakers - mic, expectedGap);
-    QVERIFY2(mic > -40 && speakers > -40, "a sound source is missing");
-    QVERIFY2(qAbs(speakers - mic - expectedGap) < 2.0, "the gains were not applied");
+    QVERIFY2(mic > -40 && (quiet ? speakers < mic - 25 : speakers > -40), "a sound source is missing");
+    QVERIFY2(quiet || qAbs(speakers - mic - expectedGap) < 2.0, "the gains were not applied");
     // 1500 Hz at full level is -10 dB; what the other tones leak into its band is near -42 dB.
     QVERIFY2(pauses.first() < 4 || toneLevel({"-i", file}, 1500) < -35, "what played during the pause was recorded");
 }

@@ -40,9 +40,8 @@ void TestPure::command_data()
     };
     const FfmpegCommand::Screen x11{":7"};
     // The expressions ('…' here) are checked by real recordings; what they count from, below.
-    const QString cut = "aresample=async=1:min_hard_comp=0:first_pts=0,asetpts='…',asetnsamples=n=120:p=0,astats=metadata=1:reset=1:"
-        "measure_perchannel=none:measure_overall=Peak_level,ametadata=mode=select:key=lavfi.astats.Overall.Peak_level:value=-1000:"
-        "function=greater,asetpts='…',aresample=async=1:min_hard_comp=0:first_pts=0,volume=";
+    const QString cut = "aresample=async=1:min_hard_comp=0:first_pts=0,asetpts='…',aeval='…':c=same,asetnsamples=n=120:p=0,astats=metadata=1:reset=1:measure_perchannel=none:"
+        "measure_overall=Peak_level,ametadata=mode=select:key=lavfi.astats.Overall.Peak_level:value=-1000:function=greater,asetpts='…',aresample=async=1:min_hard_comp=0:first_pts=0,volume=";
     const QString sound = "[%1:a]asetpts='…'," + cut + "%2[a_spk]; [%3:a]asetpts='…'," + cut + "%4[a_mic]; [a_spk][a_mic]amix=inputs=2:duration=longest[aout]";
     const QString dshow = "-f|dshow|-audio_buffer_size|50|-i|audio=Stereo Mix (Realtek)|"
                           "-f|dshow|-audio_buffer_size|50|-i|audio=Microphone (USB \"2\")|-filter_complex|[0:v]";

@@ -78,13 +78,16 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
     // 2.5 ms pieces), and a piece that would then start before the one before it ended
     // is moved on to follow it. So nothing heard is lost or doubled, whether the server
     // kept the whole pause or less of it, and a stall that was no pause undoes itself.
-    // Silence dropped elsewhere comes back as silence. Each input is cut on its own: the
-    // server mutes a stream at its source's next block (a tenth of a second for some),
-    // and the mix is silent only where both are, which would cut too little.
+    // Only what was moved back before what came earlier can be the pause's: all else
+    // gets an inaudible 1e-9, so that an input's silence (nothing playing, the
+    // microphone off) is kept and never holds the mix back. Each input is cut on its
+    // own: the server mutes a stream from its source's next block on (a tenth of a
+    // second for some), and the mix is silent only where both are: too little is cut.
     const QString chain = QStringLiteral(
             "asetpts='if(lt(N,10),st(0,T-%1-NB_CONSUMED_SAMPLES/SR));ld(0)*SR+NB_CONSUMED_SAMPLES',"
             "aresample=async=1:min_hard_comp=0:first_pts=0,"
             "asetpts='if(N*gt(RTCTIME-ld(0),%2),st(1,ld(1)+(RTCTIME-ld(0))/1e6*SR));st(0,RTCTIME);PTS-ld(1)',"
+            "aeval='if(lt(t,ld(0)-0.0001),val(ch),st(0,t)*0+val(ch)+1e-9)':c=same,"
             "asetnsamples=n=120:p=0,"
             "astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=Peak_level,"
             "ametadata=mode=select:key=lavfi.astats.Overall.Peak_level:value=-1000:function=greater,"
