@@ -69,9 +69,20 @@ Variant variantForMode(const QString &mode)
 
 QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolume, const QString &base)
 {
-    // Each input's time is a count of its samples from when its first one was heard,
-    // whatever jitter its packets' stamps have. That moment is taken from its tenth
-    // packet: the sound server's first stamps are a few hundredths of a second early.
+    // Each input's time is a count of its samples from its first packet's stamp, held
+    // to the wall clock that stamps the picture: a sound device's clock runs a little
+    // fast or slow (tens of parts per million), enough to part sound from picture by a
+    // frame every few minutes. How far the packets' stamps lie from the count is
+    // followed slowly (over half a minute, so their jitter averages out, and so does
+    // the first stamp's error, up to some hundredths), and aresample stretches or
+    // squeezes the sound by at most 0.2 % to match, out of hearing. For two seconds
+    // after a stall the stamps are not followed (the sound that waited is read in a
+    // rush); a jump of more than 0.1 s in them is sound the server could not keep
+    // through a long pause, which the cut below deals with. The stretching holds no
+    // more than a few samples back, and aresample pads nothing here: sound it held
+    // when FFmpeg froze would come out after the stall and be counted as the pause's.
+    // ld(0): time of the first sample, ld(1): the correction, ld(3): clock at the last
+    // packet, ld(4): clock at the last stall, ld(5): jumps, ld(6): this packet's lead.
     // A pause stalls the input's filters: what comes after is moved back by the stall.
     // The sound server keeps what a paused FFmpeg's muted streams get, silence, and
     // hands it over on resume, up to its buffer's size: digital silence is dropped (in
@@ -84,8 +95,11 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
     // own: the server mutes a stream from its source's next block on (a tenth of a
     // second for some), and the mix is silent only where both are: too little is cut.
     const QString chain = QStringLiteral(
-            "asetpts='if(lt(N,10),st(0,T-%1-NB_CONSUMED_SAMPLES/SR));ld(0)*SR+NB_CONSUMED_SAMPLES',"
-            "aresample=async=1:min_hard_comp=0:first_pts=0,"
+            "asetpts='if(eq(N,0),st(0,T-%1));if(N*gt(RTCTIME-ld(3),%2),st(4,RTCTIME));st(3,RTCTIME);"
+            "st(6,T-%1-ld(0)-N/SR-ld(1)-ld(5));if(N*gt(RTCTIME-ld(4),2000000)*not(isnan(T)),"
+            "if(gt(abs(ld(6)),0.1),st(5,ld(5)+ld(6)),st(1,ld(1)+ld(6)*NB_SAMPLES/SR/30)));"
+            "(ld(0)+ld(1))*SR+N',"
+            "aresample=async=100:min_hard_comp=1:flags=res,"
             "asetpts='if(N*gt(RTCTIME-ld(0),%2),st(1,ld(1)+(RTCTIME-ld(0))/1e6*SR));st(0,RTCTIME);PTS-ld(1)',"
             "aeval='if(lt(t,ld(0)-0.0001),val(ch),st(0,t)*0+val(ch)+1e-9)':c=same,"
             "asetnsamples=n=120:p=0,"
