@@ -96,9 +96,10 @@ void TestProgram::recordThenEnd()
     if (ending == "ffmpeg" || fill) {
         if (ending == "ffmpeg")
             run("pkill", {"-KILL", "-f", folder});
-        else  // leaves 10 MB, or nothing
-            run("fallocate", {"-l", QString::number(QStorageInfo(folder).bytesAvailable() - (ending == "fill" ? 10 << 20 : 0)),
-                              folder + "/filler"});
+        else if (ending == "fill")  // leaves 10 MB
+            run("fallocate", {"-l", QString::number(QStorageInfo(folder).bytesAvailable() - (10 << 20)), folder + "/filler"});
+        else  // leaves nothing, whatever FFmpeg writes meanwhile (a filler of the size free a moment ago may not fit)
+            run("dd", {"if=/dev/zero", "of=" + folder + "/filler", "bs=1M"});
         atLeast = atEnd - 1.5;
         QTRY_VERIFY_WITH_TIMEOUT(log.contains(ending == "ffmpeg" ? "Status: The recording failed: FFmpeg ended with code"
                                               : "Status: The disk is full: the recording was stopped and saved."), 15000);
