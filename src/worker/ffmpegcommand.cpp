@@ -13,11 +13,15 @@ constexpr int kFramesPerSecond = ScreenFeed::kFramesPerSecond;
 // between two frames. The worker makes every pause last that long.
 constexpr char kStallUs[] = "400000";
 
+// Frames the screen input may queue while FFmpeg is behind; a pause's jump in the grabs'
+// stamps can come only after all of them.
+constexpr int kScreenQueue = 32;
+
 QStringList screenInput(Platform::CaptureBackend backend, const Screen &screen)
 {
     // Room for a second of frames: after a pause FFmpeg first works through the sound
     // that waited, and a grabber kept waiting for room meanwhile would leave a still.
-    const QStringList queue{QStringLiteral("-thread_queue_size"), QStringLiteral("32")};
+    const QStringList queue{QStringLiteral("-thread_queue_size"), QString::number(kScreenQueue)};
     if (backend == Platform::CaptureBackend::X11Pulse)
         return queue + QStringList{QStringLiteral("-f"), QStringLiteral("x11grab"), QStringLiteral("-i"), screen.display};
     if (backend == Platform::CaptureBackend::PortalPulse) {
@@ -40,7 +44,10 @@ QStringList screenInput(Platform::CaptureBackend backend, const Screen &screen)
 QStringList audioInput(Platform::CaptureBackend backend, const QString &device)
 {
     if (backend != Platform::CaptureBackend::GdiDirectShow) {
-        return {QStringLiteral("-f"), QStringLiteral("pulse"), QStringLiteral("-i"),
+        // Room for all the sound server kept through a long pause (about 20 s), so that
+        // FFmpeg takes it off the server at once: a server whose buffer stays full drops
+        // the sound that follows the resume.
+        return {QStringLiteral("-thread_queue_size"), QStringLiteral("1024"), QStringLiteral("-f"), QStringLiteral("pulse"), QStringLiteral("-i"),
                 device.isEmpty() ? QStringLiteral("default") : device};
     }
     // DirectShow's own buffer (500 ms by default) is what a suspended FFmpeg finds
@@ -86,7 +93,8 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
     // A pause stalls the input's filters: what comes after is moved back by the stall.
     // The sound server keeps what a paused FFmpeg's muted streams get, silence, and
     // hands it over on resume, up to its buffer's size: digital silence is dropped (in
-    // 2.5 ms pieces), and a piece that would then start before the one before it ended
+    // 100 ms pieces first, which takes most of a long pause's cheaply, then in 2.5 ms
+    // pieces), and a piece that would then start before the one before it ended
     // is moved on to follow it. So nothing heard is lost or doubled, whether the server
     // kept the whole pause or less of it, and a stall that was no pause undoes itself.
     // Only what was moved back before what came earlier can be the pause's: all else
@@ -94,6 +102,9 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
     // microphone off) is kept and never holds the mix back. Each input is cut on its
     // own: the server mutes a stream from its source's next block on (a tenth of a
     // second for some), and the mix is silent only where both are: too little is cut.
+    const QString dropSilence = QStringLiteral(
+            "astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=Peak_level,"
+            "ametadata=mode=select:key=lavfi.astats.Overall.Peak_level:value=-1000:function=greater");
     const QString chain = QStringLiteral(
             "asetpts='if(eq(N,0),st(0,T-%1));if(N*gt(RTCTIME-ld(3),%2),st(4,RTCTIME));st(3,RTCTIME);"
             "st(6,T-%1-ld(0)-N/SR-ld(1)-ld(5));if(N*gt(RTCTIME-ld(4),2000000)*not(isnan(T)),"
@@ -102,11 +113,9 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
             "aresample=async=100:min_hard_comp=1:flags=res,"
             "asetpts='if(N*gt(RTCTIME-ld(0),%2),st(1,ld(1)+(RTCTIME-ld(0))/1e6*SR));st(0,RTCTIME);PTS-ld(1)',"
             "aeval='if(lt(t,ld(0)-0.0001),val(ch),st(0,t)*0+val(ch)+1e-9)':c=same,"
-            "asetnsamples=n=120:p=0,"
-            "astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=Peak_level,"
-            "ametadata=mode=select:key=lavfi.astats.Overall.Peak_level:value=-1000:function=greater,"
+            "asetnsamples=n=4800:p=0,%3,asetnsamples=n=120:p=0,%3,"
             "asetpts='st(1,max(PTS,ld(2)));st(2,ld(1)+NB_SAMPLES);ld(1)',"
-            "aresample=async=1:min_hard_comp=0:first_pts=0,").arg(base, QLatin1String(kStallUs));
+            "aresample=async=1:min_hard_comp=0:first_pts=0,").arg(base, QLatin1String(kStallUs), dropSilence);
     return QStringLiteral("[%1:a]%2volume=%3[a_spk]; [%4:a]%2volume=%5[a_mic]; "
                           "[a_spk][a_mic]amix=inputs=2:duration=longest[aout]")
             .arg(QString::number(firstAudioInput), chain, gain(speakerVolume),
@@ -133,8 +142,9 @@ QString pictureFilter(const QString &crop, const QString &base)
 {
     // Each grab is stamped with the time it was taken, so the first one after a
     // pause is a whole pause later than the one before: that jump is taken out, but
-    // for half a frame. Only a jump within 16 frames of a stall of FFmpeg (the
-    // grabs queued before the pause come first) is a pause, not a slow grab.
+    // for half a frame. Only a jump within a queue's length (and a few) of a stall
+    // of FFmpeg (the grabs queued before the pause come first; FFmpeg may have been
+    // behind, after a long pause) is a pause, not a slow grab.
     // A grab that comes late after the resume (its thread waiting for room in FFmpeg's
     // queue) is no later in the file than the resume itself: the cut ends there.
     // ld(0): clock at the last frame, ld(1): time taken out, ld(2): last stamp,
@@ -142,10 +152,11 @@ QString pictureFilter(const QString &crop, const QString &base)
     // Then a steady rate from the first grab on: the file's picture starts there, not
     // with copies of it.
     return QStringLiteral("[0:v]%1setpts='if(eq(N,0),st(3,-100));if(N*gt(RTCTIME-ld(0),%2),st(3,N)+st(4,RTCTIME/1e6));"
-                          "if(lt(N-ld(3),16)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-1/%3)+st(3,-100));"
+                          "if(lt(N-ld(3),%6)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-1/%3)+st(3,-100));"
                           "st(0,RTCTIME);st(2,T);(T-%4-ld(1))/TB',fps=%5[vout]")
             .arg(crop.isEmpty() ? QString() : crop + QLatin1Char(','), QLatin1String(kStallUs),
-                 QString::number(2 * kFramesPerSecond), base, QString::number(kFramesPerSecond));
+                 QString::number(2 * kFramesPerSecond), base, QString::number(kFramesPerSecond),
+                 QString::number(kScreenQueue + 8));
 }
 
 QStringList arguments(const Order &order, Platform::CaptureBackend backend, const Screen &screen)
