@@ -40,8 +40,7 @@ void TestPure::command_data()
     };
     const FfmpegCommand::Screen x11{":7"};
     // The expressions ('…' here) are checked by real recordings; what they count from, below.
-    const QString drop = "astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=Peak_level,"
-        "ametadata=mode=select:key=lavfi.astats.Overall.Peak_level:value=-1000:function=greater,";
+    const QString drop = "astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=Peak_level,ametadata=mode=select:key=lavfi.astats.Overall.Peak_level:value=-1000:function=greater,";
     const QString cut = "aresample=async=100:min_hard_comp=1:flags=res,asetpts='…',aeval='…':c=same,asetnsamples=n=4800:p=0," + drop
         + "asetnsamples=n=120:p=0," + drop + "asetpts='…',aresample=async=1:min_hard_comp=0:first_pts=0,volume=";
     const QString sound = "[%1:a]asetpts='…'," + cut + "%2[a_spk]; [%3:a]asetpts='…'," + cut + "%4[a_mic]; [a_spk][a_mic]amix=inputs=2:duration=longest[aout]";
@@ -61,8 +60,7 @@ void TestPure::command_data()
     QTest::newRow("Wayland area on a second screen")
         << CaptureBackend::PortalPulse << order("Custom Area", 1.0, 1.0, {1380, 50, 800, 600})
         << "-nofind_stream_info|-thread_queue_size|32|-f|rawvideo|-use_wallclock_as_timestamps|1|-pixel_format|bgr0|-video_size|1920x1080|"
-           "-framerate|30|-i|/dev/fd/9|-thread_queue_size|1024|-f|pulse|-i|Stereo Mix (Realtek)|-thread_queue_size|1024|-f|pulse|"
-           "-i|Microphone (USB \"2\")|-filter_complex|"
+           "-framerate|30|-i|/dev/fd/9|-thread_queue_size|1024|-f|pulse|-i|Stereo Mix (Realtek)|-thread_queue_size|1024|-f|pulse|-i|Microphone (USB \"2\")|-filter_complex|"
            "[0:v]crop=w=min(800\\,iw-100):h=min(600\\,ih-50):x=100:y=50,setpts='…',fps=30[vout];" + sound.arg(1).arg("1.0").arg(2).arg("1.0")
            + video + "-y|" + file
         << FfmpegCommand::Screen{{}, 9, 1920, 1080, 1280, 0} << "1706709909.126";
