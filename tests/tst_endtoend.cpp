@@ -68,6 +68,8 @@ void TestEndToEnd::record()
     const bool flashes = tag.contains("flash"), quiet = tag.contains("nothing playing");
     QProcess::execute("pactl", {"set-sink-mute", "speakers", quiet ? "1" : "0"});
     QProcess player;
+    if (flashes && qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+        QSKIP("the Wayland desktop does not show ffplay's window where the flashes are looked for");
     if (flashes) {
         qputenv("SDL_AUDIODRIVER", "pulseaudio");  // its beeps on the speakers
         player.start("ffplay", {"-loglevel", "error", "-nostats", "-left", "960", "-top", "0", "-x", "320", "-y", "240",
@@ -119,13 +121,11 @@ void TestEndToEnd::record()
         const QList<double> seen = onsets(file, true), heard = onsets(file, false);
         qInfo("flashes at %s, beeps at %s", qPrintable(QDebug::toString(seen)), qPrintable(QDebug::toString(heard)));
         QVERIFY(seen.size() >= int(duration) - 1);
-        // Wayland: the portal's picture reaches FFmpeg 0.02 to 0.12 s after its sound (measured).
-        const double apart = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ? 0.15 : 0.09;
         for (double t : seen) {
             if (t > duration - 0.2)
                 break;  // its beep can be after the sound's end
             const auto nearest = std::min_element(heard.begin(), heard.end(), [t](double a, double b) { return qAbs(a - t) < qAbs(b - t); });
-            QVERIFY2(nearest != heard.end() && qAbs(*nearest - t) < apart, qPrintable(QStringLiteral("flash at %1 s").arg(t)));
+            QVERIFY2(nearest != heard.end() && qAbs(*nearest - t) < 0.09, qPrintable(QStringLiteral("flash at %1 s").arg(t)));
         }
     }
 
