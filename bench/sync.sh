@@ -5,10 +5,17 @@
 # the given minutes (default 10). Prints, for the first and last minute and after the
 # pauses, how far each flash lies from its beep in the file (positive: the beep comes later).
 # Usage: bench/sync.sh <caprello executable> [minutes]
+#   on Wayland: scripts/wayland-desktop.sh bench/sync.sh <caprello executable> [minutes]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 exe=$(realpath "$1"); minutes=${2:-10}
-source "$root/scripts/virtual-desktop.sh"
+if [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    # Run inside scripts/wayland-desktop.sh: its desktop, sound and XWayland serve.
+    caprello_desktop_start() { :; }
+    caprello_desktop_stop() { :; }
+else
+    source "$root/scripts/virtual-desktop.sh"
+fi
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; caprello_desktop_stop; rm -rf "$work"' EXIT
 caprello_desktop_start >/dev/null

@@ -184,6 +184,8 @@ for_window [app_id="caprello-clock"] floating enable, resize set 880 240, move p
 # The program as an X client (tests drive it with xdotool): at the top-left corner in
 # its own size, as on the X test desktop.
 for_window [class="caprello"] floating enable, move position 0 0
+# The flash test's player (ffplay, an X client too) where that test looks for its flashes.
+for_window [class="ffplay"] floating enable, move position 960 0
 exec env LANG=C.UTF-8 foot --app-id=caprello-clock --font=monospace:size=64 bash $tmp/clock.sh
 exec sh -c 'echo "\$DISPLAY" >$tmp/x-display'
 EOF

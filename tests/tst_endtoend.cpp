@@ -68,8 +68,6 @@ void TestEndToEnd::record()
     const bool flashes = tag.contains("flash"), quiet = tag.contains("nothing playing");
     QProcess::execute("pactl", {"set-sink-mute", "speakers", quiet ? "1" : "0"});
     QProcess player;
-    if (flashes && qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
-        QSKIP("the Wayland desktop does not show ffplay's window where the flashes are looked for");
     if (flashes) {
         qputenv("SDL_AUDIODRIVER", "pulseaudio");  // its beeps on the speakers
         player.start("ffplay", {"-loglevel", "error", "-nostats", "-left", "960", "-top", "0", "-x", "320", "-y", "240",
@@ -121,11 +119,14 @@ void TestEndToEnd::record()
         const QList<double> seen = onsets(file, true), heard = onsets(file, false);
         qInfo("flashes at %s, beeps at %s", qPrintable(QDebug::toString(seen)), qPrintable(QDebug::toString(heard)));
         QVERIFY(seen.size() >= int(duration) - 1);
+        // Wayland: the compositor shows the player's frames later than X does (flashes up
+        // to 0.1 s after their beeps, measured), and the portal's stamps tell the same.
+        const double apart = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ? 0.15 : 0.09;
         for (double t : seen) {
             if (t > duration - 0.2)
                 break;  // its beep can be after the sound's end
             const auto nearest = std::min_element(heard.begin(), heard.end(), [t](double a, double b) { return qAbs(a - t) < qAbs(b - t); });
-            QVERIFY2(nearest != heard.end() && qAbs(*nearest - t) < 0.09, qPrintable(QStringLiteral("flash at %1 s").arg(t)));
+            QVERIFY2(nearest != heard.end() && qAbs(*nearest - t) < apart, qPrintable(QStringLiteral("flash at %1 s").arg(t)));
         }
     }
 

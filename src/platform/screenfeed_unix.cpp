@@ -175,19 +175,22 @@ qreal scaleAt(const QPoint &position)
 QStringList pipeline(int remoteFd, quint32 node, int width, int height, int outputFd)
 {
     // -e: SIGINT ends the stream cleanly. The portal's stream sends frames only when
-    // the screen changes: keepalive-time repeats the last one and videorate makes a
-    // steady rate of them. While FFmpeg does not read (opening its sound inputs,
-    // paused), the leaky queue keeps only the newest frame: no backlog builds up that
-    // FFmpeg would have to catch up with, and that a stop would cut off.
+    // the screen changes, at most at the file's rate (max-framerate): keepalive-time
+    // repeats the last one when a frame's time has passed without one, so that a frame
+    // before a pause is never far from the pause; FFmpeg's fps filter makes the rate
+    // steady. No videorate: it holds every frame back until the next one has come, up
+    // to a keepalive behind the sound. While FFmpeg does not read (opening its sound
+    // inputs, paused), the leaky queue keeps only the newest frame: no backlog builds
+    // up that FFmpeg would have to catch up with, and that a stop would cut off.
     return {QStringLiteral("-e"), QStringLiteral("-q"),
             QStringLiteral("pipewiresrc"), QStringLiteral("fd=%1").arg(remoteFd),
             QStringLiteral("path=%1").arg(node), QStringLiteral("do-timestamp=true"),
-            QStringLiteral("keepalive-time=100"),
+            QStringLiteral("keepalive-time=%1").arg(1000 / ScreenFeed::kFramesPerSecond),
+            QStringLiteral("!"), QStringLiteral("video/x-raw,max-framerate=%1/1").arg(ScreenFeed::kFramesPerSecond),
             QStringLiteral("!"), QStringLiteral("videoconvert"),
             QStringLiteral("!"), QStringLiteral("videoscale"),
-            QStringLiteral("!"), QStringLiteral("videorate"),
-            QStringLiteral("!"), QStringLiteral("video/x-raw,format=BGRx,width=%1,height=%2,framerate=%3/1")
-                                         .arg(width).arg(height).arg(ScreenFeed::kFramesPerSecond),
+            QStringLiteral("!"), QStringLiteral("video/x-raw,format=BGRx,width=%1,height=%2")
+                                         .arg(width).arg(height),
             QStringLiteral("!"), QStringLiteral("queue"), QStringLiteral("leaky=downstream"),
             QStringLiteral("max-size-buffers=1"), QStringLiteral("max-size-bytes=0"), QStringLiteral("max-size-time=0"),
             QStringLiteral("!"), QStringLiteral("fdsink"), QStringLiteral("fd=%1").arg(outputFd)};
