@@ -120,7 +120,7 @@ void TestEndToEnd::record()
         qInfo("flashes at %s, beeps at %s", qPrintable(QDebug::toString(seen)), qPrintable(QDebug::toString(heard)));
         QVERIFY(seen.size() >= int(duration) - 1);
         // Wayland: the compositor shows the player's frames later than X does (flashes up
-        // to 0.1 s after their beeps, measured), and the portal's stamps tell the same.
+        // to 0.1 s after their beeps, measured), before the portal stamps them.
         const double apart = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ? 0.15 : 0.09;
         for (double t : seen) {
             if (t > duration - 0.2)
