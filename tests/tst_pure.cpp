@@ -41,7 +41,7 @@ void TestPure::command_data()
     const FfmpegCommand::Screen x11{":7"};
     // The expressions ('…' here) are checked by real recordings; what they count from, below.
     const QString drop = "astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=Peak_level,ametadata=mode=select:key=lavfi.astats.Overall.Peak_level:value=-1000:function=greater,";
-    const QString cut = "aresample=async=100:min_hard_comp=1:flags=res,asetpts='…',aeval='…':c=same,asetnsamples=n=4800:p=0," + drop
+    const QString cut = "aresample=async=100:min_hard_comp=1:flags=res,asetpts='…',aeval='…':c=same:enable='…',asetnsamples=n=4800:p=0," + drop
         + "asetnsamples=n=120:p=0," + drop + "asetpts='…',aresample=async=1:min_hard_comp=0:first_pts=0,volume=";
     const QString sound = "[%1:a]asetpts='…'," + cut + "%2[a_spk]; [%3:a]asetpts='…'," + cut + "%4[a_mic]; [a_spk][a_mic]amix=inputs=2:duration=longest[aout]";
     const QString dshow = "-f|dshow|-audio_buffer_size|50|-i|audio=Stereo Mix (Realtek)|"
