@@ -53,6 +53,9 @@ void TestEndToEnd::record_data()
     // A moving picture that flashes white in its top right corner, with a beep, every second.
     QTest::newRow("Full, two pauses: each flash heard with its beep")
             << "Full" << QRect() << 1.0 << 1.0 << QList<int>{1, 1} << "h264+aac 1280x720";
+    // After a pause longer than the sound server's buffer, FFmpeg works through what it kept.
+    QTest::newRow("Full, paused 25 s and 1 s: each flash heard with its beep")
+            << "Full" << QRect() << 1.0 << 1.0 << QList<int>{25, 1} << "h264+aac 1280x720";
 }
 
 void TestEndToEnd::record()
@@ -112,7 +115,10 @@ void TestEndToEnd::record()
     const double duration = probed.section(' ', 2).toDouble();
     qInfo("%.2f s in the file, %.2f s from START to STOP without the pauses", duration, recorded / 1000.0);
     QVERIFY2(probed.section(' ', 0, 1) == streams && duration > 1.8, qPrintable(probed));
-    QVERIFY2(qAbs(duration - recorded / 1000.0) < 0.2, "the file is not as long as what was recorded");
+    // Wayland: the file starts once the portal has answered (50-80 ms after START, measured),
+    // and FFmpeg opens its inputs later on that busier desktop (files up to 0.23 s short).
+    const bool wayland = qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    QVERIFY2(qAbs(duration - recorded / 1000.0) < (wayland ? 0.3 : 0.2), "the file is not as long as what was recorded");
     if (flashes) {  // a pause left as a still picture also makes the file too long
         const QList<QPair<double, double>> still = stillSpans(file, 0.2);
         QVERIFY2(still.isEmpty(), qPrintable("the picture stood still (start, length): " + QDebug::toString(still)));
@@ -121,7 +127,7 @@ void TestEndToEnd::record()
         QVERIFY(seen.size() >= int(duration) - 1);
         // Wayland: the compositor shows the player's frames later than X does (flashes up
         // to 0.1 s after their beeps, measured), before the portal stamps them.
-        const double apart = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ? 0.15 : 0.09;
+        const double apart = wayland ? 0.15 : 0.09;
         for (double t : seen) {
             if (t > duration - 0.2)
                 break;  // its beep can be after the sound's end
