@@ -106,7 +106,7 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
     // works through the 20 s the server kept, and meanwhile the screen's queue filled
     // (stills of 0.2-0.37 s). A frame that starts over a second before the latest one
     // (packets are far shorter) lies wholly before what came earlier and would come out
-    // unchanged: aeval skips it.
+    // unchanged: aeval skips it (never one without a time).
     const QString dropSilence = QStringLiteral(
             "astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=Peak_level,"
             "ametadata=mode=select:key=lavfi.astats.Overall.Peak_level:value=-1000:function=greater");
@@ -117,7 +117,7 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
             "(ld(0)+ld(1))*SR+N',"
             "aresample=async=100:min_hard_comp=1:flags=res,"
             "asetpts='if(N*gt(RTCTIME-ld(0),%2),st(1,ld(1)+(RTCTIME-ld(0))/1e6*SR));st(0,RTCTIME);PTS-ld(1)',"
-            "aeval='if(lt(t,ld(0)-0.0001),val(ch),st(0,t)*0+val(ch)+1e-9)':c=same:enable='gte(t,ld(0)-1)+0*st(0,max(ld(0),t))',"
+            "aeval='if(lt(t,ld(0)-0.0001),val(ch),st(0,t)*0+val(ch)+1e-9)':c=same:enable='not(lt(t,ld(0)-1))+0*st(0,max(t,ld(0)))',"
             "asetnsamples=n=4800:p=0,%3,asetnsamples=n=120:p=0,%3,"
             "asetpts='st(1,max(PTS,ld(2)));st(2,ld(1)+NB_SAMPLES);ld(1)',"
             "aresample=async=1:min_hard_comp=0:first_pts=0,").arg(base, QLatin1String(kStallUs), dropSilence);
