@@ -214,8 +214,9 @@ void RecorderWorker::onFFMPEGReadyReadError()
         if (m.hasMatch())
             recordedMs = ((m.captured(1).toLongLong() * 60 + m.captured(2).toInt()) * 60 + m.captured(3).toInt()) * 1000
                     + m.captured(4).toInt() * 10;
-        else if (!line.isEmpty() && line != QLatin1String("Conversion failed!") && !line.startsWith(QLatin1String("Exiting")))
-            m_lastLine = line;
+        else if (!line.isEmpty() && line != QLatin1String("Conversion failed!") && !line.startsWith(QLatin1String("Exiting"))
+                 && !m_lastLine.contains(QLatin1String("No space left on device")))
+            m_lastLine = line;  // a full disk stays the reason: the encoders' statistics follow it
     }
     if (recordedMs >= 0)
         emit progressReported(recordedMs);
