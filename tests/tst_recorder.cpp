@@ -138,7 +138,8 @@ void TestRecorder::failures_data()
                                               << "The recordings folder cannot be written: " << 0;
     QTest::newRow("exits at once") << "exit" << QByteArray("Unknown encoder 'libx264'\n") << ""
                                    << "The recording failed: FFmpeg ended with code 1 (Unknown encoder 'libx264')." << 0;
-    QTest::newRow("disk full, then statistics") << "exit" << QByteArray("av_interleaved_write_frame(): No space left on device\n[aac @ 0x5] Qavg: 35513.4\n")
+    QTest::newRow("disk full, then statistics") << "exit" << QByteArray("av_interleaved_write_frame(): No space left on device\n    Last message repeated 3 times\n"
+            "[Parsed_astats_7 @ 0x5] Overall\nvideo:7766kB audio:71kB\n[libx264 @ 0x5] kb/s:7483.80\n[aac @ 0x5] Qavg: 124.9\n")
             << "" << "The disk is full: the recording was stopped and saved." << 0;
     QTest::newRow("crashes") << "quit-on-q" << QByteArray() << "crash"
                              << "The recording failed: FFmpeg ended with code 11." << 0;

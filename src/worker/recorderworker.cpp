@@ -13,6 +13,8 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <utility>
+
 namespace {
 constexpr int kStartTimeoutMs = 5000;
 constexpr int kStopTimeoutMs = 5000;
@@ -97,6 +99,7 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
 
     m_process = new QProcess(this);
     m_lastLine.clear();
+    m_partialLine.clear();
     m_killed = false;
     // Never read; unread output would pile up in memory.
     m_process->setStandardOutputFile(QProcess::nullDevice());
@@ -194,6 +197,30 @@ void RecorderWorker::doResume()
     Platform::resumeProcess(m_process);
 }
 
+void RecorderWorker::readErrorLines(const QString &lines)
+{
+    // Status lines ("frame=... time=00:01:02.50 bitrate=...") end in a carriage return.
+    static const QRegularExpression time(QStringLiteral("time=(\\d+):(\\d\\d):(\\d\\d)\\.(\\d\\d)"));
+    static const QRegularExpression lineEnd(QStringLiteral("[\r\n]"));
+    // What FFmpeg prints while it closes, whatever went wrong, is never the reason: the
+    // encoders and the sound's level meters only tell how it went.
+    static const QRegularExpression closing(QStringLiteral(
+            "^(?:Conversion failed!|Exiting|Last message repeated|video:\\d+kB audio:"
+            "|\\[(?:libx264|aac|libmp3lame|Parsed_astats_\\d+) @ )"));
+    qint64 recordedMs = -1;
+    for (const QString &piece : lines.split(lineEnd, Qt::SkipEmptyParts)) {
+        const QString line = piece.trimmed();
+        const QRegularExpressionMatch m = time.match(line);
+        if (m.hasMatch())
+            recordedMs = ((m.captured(1).toLongLong() * 60 + m.captured(2).toInt()) * 60 + m.captured(3).toInt()) * 1000
+                    + m.captured(4).toInt() * 10;
+        else if (!line.isEmpty() && !closing.match(line).hasMatch())
+            m_lastLine = line;
+    }
+    if (recordedMs >= 0)
+        emit progressReported(recordedMs);
+}
+
 void RecorderWorker::onFFMPEGReadyReadError()
 {
     auto *proc = qobject_cast<QProcess *>(sender());
@@ -204,22 +231,13 @@ void RecorderWorker::onFFMPEGReadyReadError()
         return;
     qDebug() << "[ffmpeg]:" << text;
 
-    // Status lines ("frame=... time=00:01:02.50 bitrate=...") end in a carriage return.
-    static const QRegularExpression time(QStringLiteral("time=(\\d+):(\\d\\d):(\\d\\d)\\.(\\d\\d)"));
-    static const QRegularExpression lineEnd(QStringLiteral("[\r\n]"));
-    qint64 recordedMs = -1;
-    for (const QString &piece : text.split(lineEnd, Qt::SkipEmptyParts)) {
-        const QString line = piece.trimmed();
-        const QRegularExpressionMatch m = time.match(line);
-        if (m.hasMatch())
-            recordedMs = ((m.captured(1).toLongLong() * 60 + m.captured(2).toInt()) * 60 + m.captured(3).toInt()) * 1000
-                    + m.captured(4).toInt() * 10;
-        else if (!line.isEmpty() && line != QLatin1String("Conversion failed!") && !line.startsWith(QLatin1String("Exiting"))
-                 && !m_lastLine.contains(QLatin1String("No space left on device")))
-            m_lastLine = line;  // a full disk stays the reason: the encoders' statistics follow it
-    }
-    if (recordedMs >= 0)
-        emit progressReported(recordedMs);
+    // A line can come in pieces ("[libx264 @ 0x…] " and its text in two reads): only
+    // whole lines are read, the rest waits for the rest of it.
+    QString lines = m_partialLine + text;
+    const int whole = int(qMax(lines.lastIndexOf(QLatin1Char('\n')), lines.lastIndexOf(QLatin1Char('\r')))) + 1;
+    m_partialLine = lines.mid(whole);
+    lines.truncate(whole);
+    readErrorLines(lines);
 
     static const QLatin1String phrases[] = {
         QLatin1String("Unknown error"),
@@ -270,6 +288,7 @@ void RecorderWorker::onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitSta
     // The screen's feed and the desktop's share end with FFmpeg, before anyone hears of the end.
     m_feed.reset();
     if (exitStatus == QProcess::CrashExit || exitCode != 0) {
+        readErrorLines(std::exchange(m_partialLine, QString()));
         emit failureExplained(exitCode, m_lastLine, m_killed);
         emit errorOccurred(WorkerReports::exited(exitCode));
     } else {

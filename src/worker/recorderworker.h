@@ -47,6 +47,8 @@ private slots:
     void onCopyFinished();
 
 private:
+    // Takes FFmpeg's progress and its last line that explains a failure from whole lines.
+    void readErrorLines(const QString &lines);
     // Writes "q", waits, kills on time-out; returns true when the process ended in time.
     bool sendStopCommand(QProcess *proc);
     // Copies a fragmented recording into an ordinary MP4 beside the next recording.
@@ -59,6 +61,7 @@ private:
     // Of the current recording: FFmpeg's last line that is not a status line,
     // and whether the stop killed it.
     QString m_lastLine;
+    QString m_partialLine;  // output after the last line's end, not yet a line
     bool m_killed = false;
     // Since the last PAUSE; invalid while running.
     QElapsedTimer m_pausedFor;
