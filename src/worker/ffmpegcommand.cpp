@@ -63,17 +63,8 @@ QString gain(double value)
     return QString::number(value, 'f', 1);
 }
 
-} // namespace
-
-Variant variantForMode(const QString &mode)
-{
-    if (mode == QLatin1String("MP3 only") || mode == QLatin1String("Audio Only"))
-        return Variant::AudioOnly;
-    if (mode == QLatin1String("Area") || mode == QLatin1String("Custom Area"))
-        return Variant::Region;
-    return Variant::FullDesktop;
-}
-
+// "[<first>:a]...volume=S[a_spk]; [<first+1>:a]...volume=M[a_mic]; ...amix...[aout]".
+// `base` is the input time the file's time counts from, in seconds.
 QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolume, const QString &base)
 {
     // Each input's time is a count of its samples from its first packet's stamp, held
@@ -127,6 +118,7 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
                  QString::number(firstAudioInput + 1), gain(micVolume));
 }
 
+// Crop of the grabbed desktop, clamped to its right and bottom edges by FFmpeg.
 QString cropFilter(int x, int y, int w, int h)
 {
     if (w <= 0 || h <= 0) {
@@ -143,6 +135,7 @@ QString cropFilter(int x, int y, int w, int h)
             .arg(QString::number(w), QString::number(h), QString::number(x), QString::number(y));
 }
 
+// The picture's times: "[0:v][crop,]setpts=...[vout]".
 QString pictureFilter(const QString &crop, const QString &base)
 {
     // Each grab is stamped with the time it was taken, so the first one after a
@@ -162,6 +155,17 @@ QString pictureFilter(const QString &crop, const QString &base)
             .arg(crop.isEmpty() ? QString() : crop + QLatin1Char(','), QLatin1String(kStallUs),
                  QString::number(2 * kFramesPerSecond), base, QString::number(kFramesPerSecond),
                  QString::number(kScreenQueue + 8));
+}
+
+} // namespace
+
+Variant variantForMode(const QString &mode)
+{
+    if (mode == QLatin1String("MP3 only") || mode == QLatin1String("Audio Only"))
+        return Variant::AudioOnly;
+    if (mode == QLatin1String("Area") || mode == QLatin1String("Custom Area"))
+        return Variant::Region;
+    return Variant::FullDesktop;
 }
 
 QStringList arguments(const Order &order, Platform::CaptureBackend backend, const Screen &screen)

@@ -31,10 +31,6 @@ struct Order {
 // the whole desktop.
 Variant variantForMode(const QString &mode);
 
-// "[<first>:a]...volume=S[a_spk]; [<first+1>:a]...volume=M[a_mic]; ...amix...[aout]".
-// `base` is the input time the file's time counts from, in seconds.
-QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolume, const QString &base);
-
 // What the screen input opens. The Windows grabber always opens "desktop".
 struct Screen {
     QString display;    // X11: the DISPLAY value
@@ -44,12 +40,6 @@ struct Screen {
     int originX = 0;    // Wayland: where the recorded screen starts on the desktop;
     int originY = 0;    // an area is cut relative to it
 };
-
-// Crop of the grabbed desktop, clamped to its right and bottom edges by FFmpeg.
-QString cropFilter(int x, int y, int w, int h);
-
-// The picture's times: "[0:v][crop,]setpts=...[vout]".
-QString pictureFilter(const QString &crop, const QString &base);
 
 // The arguments after the program name.
 QStringList arguments(const Order &order, Platform::CaptureBackend backend, const Screen &screen);
