@@ -58,8 +58,8 @@ private:
     QProcess *m_process = nullptr;
     // Wayland: what feeds that FFmpeg the screen; null elsewhere and without a screen.
     std::unique_ptr<ScreenFeed> m_feed;
-    // Of the current recording: FFmpeg's last line that is not a status line,
-    // and whether the stop killed it.
+    // Of the current recording: FFmpeg's last whole line that is neither a status
+    // line nor part of what it prints while closing, and whether the stop killed it.
     QString m_lastLine;
     QString m_partialLine;  // output after the last line's end, not yet a line
     bool m_killed = false;
