@@ -100,7 +100,9 @@ inline QList<double> onsets(const QString &file, bool picture)
               "measure_overall=RMS_level,ametadata=print:key=lavfi.astats.Overall.RMS_level:file=-";
     static const QRegularExpression line(QStringLiteral("pts_time:([0-9.]+)\\s*\\S+=(-?[0-9.]+|-inf)\n"));
     QList<double> times;
-    bool on = false;  // white; the beep's -11 dB against what leaks, below -45 dB
+    // White; the beep's -11 dB against what leaks, below -45 dB. A flash or beep already on
+    // when its stream begins (the picture's first frame comes 0.15-0.55 s in) began unrecorded.
+    bool on = true;
     for (auto it = line.globalMatch(run("ffmpeg", {"-v", "error", "-i", file, picture ? "-an" : "-vn",
                                                    picture ? "-vf" : "-af", filter, "-f", "null", "-"}));
          it.hasNext();) {
