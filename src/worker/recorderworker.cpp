@@ -245,8 +245,8 @@ void RecorderWorker::onFFMPEGReadyReadError()
         QLatin1String("Cannot find a part of the path"),
     };
     for (const QLatin1String &phrase : phrases) {
-        if (text.contains(phrase)) {
-            emit errorOccurred(text);
+        if (lines.contains(phrase)) {  // whole lines: a phrase can come in two reads too
+            emit errorOccurred(lines);
             break;
         }
     }
