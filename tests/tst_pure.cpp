@@ -1,5 +1,6 @@
 // What can be decided without a process or a device: the FFmpeg command, which
-// audio inputs are recorded, file names.
+// audio inputs are recorded, file names, what stays of a recording cut off.
+#include "platform/recordingfinish.h"
 #include "recorder/devicechoice.h"
 #include "recorder/screenrecorder.h"
 #include "recorder/storageestimate.h"
@@ -21,6 +22,7 @@ private slots:
     void names();
     void texts_data();
     void texts();
+    void wholeFragments();
 };
 
 void TestPure::command_data()
@@ -162,6 +164,26 @@ void TestPure::texts()
     QCOMPARE(text == "goes on" ? goesOn : text == "size" ? ScreenRecorder::formatFileSize(bytes)
              : text == "space" ? StorageEstimate::spaceText(bytes) : StorageEstimate::predictText(bytes), expected);
     QLocale::setDefault(QLocale::c());
+}
+
+void TestPure::wholeFragments()
+{
+    // Recordings FFmpeg could not end, as their MP4s' top-level boxes of 40 bytes ("*": the
+    // file ends halfway into it, "0": its length says "to the end"), and the bytes that stay.
+    const QList<QPair<QString, int>> rows = {{"ftyp moov moof mdat moof mdat", 240}, {"ftyp moov moof mdat moof*", 160},
+        {"ftyp moov moof mdat moof mdat*", 160}, {"ftyp moov moof mdat moof", 160}, {"ftyp moov mdat0", 120}, {"ftyp moov*", 60}};
+    QTemporaryDir dir;
+    for (const auto &[boxes, kept] : rows) {
+        QByteArray bytes;
+        for (const QString &type : boxes.split(' ')) {
+            const QByteArray box = QByteArray::fromHex(type.endsWith('0') ? "00000000" : "00000028") + type.left(4).toLatin1() + QByteArray(32, 'x');
+            bytes += type.endsWith('*') ? box.left(20) : box;
+        }
+        QFile file(dir.filePath(boxes));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush());
+        RecordingFinish::keepWholeFragments(file.fileName());
+        QVERIFY2(file.size() == kept, qPrintable(boxes));
+    }
 }
 
 QTEST_MAIN(TestPure)

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QtEndian>
 
 #include <filesystem>
 #include <system_error>
@@ -46,8 +47,42 @@ bool settle(const QString &recording, bool copied)
     return false;
 }
 
+void keepWholeFragments(const QString &recording)
+{
+    QFile file(recording);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        return;
+    // The top-level boxes, each its length (4 bytes, or 1 and 8 more) and its type.
+    const qint64 size = file.size();
+    qint64 at = 0;
+    qint64 whole = 0; // where the last box that needs nothing after it ends
+    bool header = false;
+    while (at + 8 <= size) {
+        file.seek(at);
+        const QByteArray head = file.read(16);
+        quint64 length = qFromBigEndian<quint32>(head.constData());
+        if (length == 1)
+            length = head.size() == 16 ? qFromBigEndian<quint64>(head.constData() + 8) : 0;
+        else if (length == 0) // "up to the end of the file"
+            length = quint64(size - at);
+        if (length < 8 || length > quint64(size - at))
+            break;
+        at += qint64(length);
+        // A fragment's header is worth nothing without the samples that follow it.
+        if (head.mid(4, 4) != "moof")
+            whole = at;
+        header = header || head.mid(4, 4) == "moov";
+    }
+    // Without a whole header nothing plays: what the file holds is left for someone to rescue.
+    if (header && whole < size) {
+        qWarning().noquote() << "The recording was cut off in a fragment: it keeps its first" << whole << "bytes of" << size;
+        file.resize(whole);
+    }
+}
+
 bool finishNow(const QString &ffmpeg, const QString &recording, int timeoutMs)
 {
+    keepWholeFragments(recording);
     QProcess copier;
     copier.setStandardOutputFile(QProcess::nullDevice());
     copier.setStandardErrorFile(QProcess::nullDevice());

@@ -27,6 +27,11 @@ QStringList arguments(const QString &recording);
 // it was. True when the recording is now the ordinary MP4.
 bool settle(const QString &recording, bool copied);
 
+// Cuts an MP4 that FFmpeg could not end (killed, disk full) back to its last whole
+// fragment: one whose header is cut short makes FFmpeg, and the players built on
+// it, refuse the whole file. A whole file is left as it is.
+void keepWholeFragments(const QString &recording);
+
 // The whole finish, blocking, for when nothing may be left to run afterwards (the
 // program closing, the guardian): `ffmpeg` is the program that recorded.
 bool finishNow(const QString &ffmpeg, const QString &recording, int timeoutMs);

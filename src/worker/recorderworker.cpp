@@ -60,8 +60,12 @@ RecorderWorker::~RecorderWorker()
     if (!stopped)
         proc->waitForFinished(1000); // reap the killed process before it is destroyed
     m_feed.reset();
-    if (stopped && endedWell(proc) && RecordingFinish::wanted(outputOf(proc)))
+    if (!RecordingFinish::wanted(outputOf(proc)))
+        return;
+    if (stopped && endedWell(proc))
         RecordingFinish::finishNow(proc->program(), outputOf(proc), RecordingFinish::kTimeoutMs);
+    else
+        RecordingFinish::keepWholeFragments(outputOf(proc));
 }
 
 void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
@@ -287,13 +291,16 @@ void RecorderWorker::onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitSta
     qDebug() << "FFMPEG process finished.";
     // The screen's feed and the desktop's share end with FFmpeg, before anyone hears of the end.
     m_feed.reset();
+    const QString output = m_process ? outputOf(m_process) : QString();
+    // However it ended: its exit code does not tell of every write that failed.
+    if (RecordingFinish::wanted(output))
+        RecordingFinish::keepWholeFragments(output);
     if (exitStatus == QProcess::CrashExit || exitCode != 0) {
         readErrorLines(std::exchange(m_partialLine, QString()));
         emit failureExplained(exitCode, m_lastLine, m_killed);
         emit errorOccurred(WorkerReports::exited(exitCode));
     } else {
         // FFmpeg ended well, but its file can be gone (the folder deleted meanwhile): say so.
-        const QString output = m_process ? outputOf(m_process) : QString();
         if (!output.isEmpty() && !QFileInfo::exists(output))
             qWarning() << "FFMPEG finished, but the recording is not in its folder any more:" << output;
         else if (m_process && RecordingFinish::wanted(output))
