@@ -49,10 +49,10 @@ in ScreenRecordings on the desktop. FFmpeg does the capturing and encoding.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
-# Shared libraries (Qt, libpulse) are found by dpkg-shlibdeps; QML modules and the
+# Shared libraries (Qt, libpulse, libxcb) are found by dpkg-shlibdeps; QML modules and the
 # programs run at run time are not, so they are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "ffmpeg, qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-layouts, qml6-module-qtquick-window, qml6-module-qtquick-templates, qml6-module-qtqml-workerscript, qt6-qpa-plugins, qt6-wayland, gstreamer1.0-tools, gstreamer1.0-pipewire, gstreamer1.0-plugins-base")
+    "ffmpeg, qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-layouts, qml6-module-qtquick-window, qml6-module-qtquick-templates, qml6-module-qtqml-workerscript, qt6-qpa-plugins, qt6-wayland, gstreamer1.0-tools, gstreamer1.0-pipewire, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-color-emoji | fonts-symbola, xdg-utils")
 include(CPack)

@@ -6,12 +6,13 @@ CAPRELLO_BUILD_PACKAGES=(
     qt6-base-dev qt6-declarative-dev qt6-multimedia-dev qt6-declarative-dev-tools
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
     qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
-    qml6-module-qtmultimedia libpulse-dev
+    qml6-module-qtmultimedia libpulse-dev libxcb1-dev
     ffmpeg
     fonts-noto-color-emoji fonts-symbola
 )
-# The program on a Wayland desktop records through the ScreenCast portal, PipeWire and GStreamer.
-CAPRELLO_RUN_PACKAGES=(xvfb gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base qt6-wayland)
+# The program on a Wayland desktop records through the ScreenCast portal, PipeWire and GStreamer;
+# on X through GStreamer's ximagesrc (plugins-good), or FFmpeg's x11grab where that is missing.
+CAPRELLO_RUN_PACKAGES=(xvfb gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good qt6-wayland)
 CAPRELLO_TEST_PACKAGES=(
     qml6-module-qttest
     xvfb xauth pulseaudio pulseaudio-utils sox libsox-fmt-pulse

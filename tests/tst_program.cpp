@@ -84,8 +84,8 @@ void TestProgram::recordThenEnd()
     if (paused) {
         click("860", "210");  // PAUSE
         QTRY_VERIFY(log.contains("--- PAUSING"));
-        // Wayland: what feeds FFmpeg the screen stops too, or its pictures of the pause would follow.
-        for (const QString &feeder : run("pgrep", {"-f", "pipewiresrc"}).split('\n', Qt::SkipEmptyParts))
+        // What feeds FFmpeg the screen (GStreamer) stops too, or its pictures of the pause would follow.
+        for (const QString &feeder : run("pgrep", {"-f", "gst-launch-1.0"}).split('\n', Qt::SkipEmptyParts))
             QTRY_COMPARE(processState(feeder.toLongLong()), 'T');
         QTest::qWait(1000);
     }
@@ -120,7 +120,7 @@ void TestProgram::recordThenEnd()
     QCOMPARE(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0, ending != "kill" && ending != "segv");
     // FFmpeg finishes by itself, and its guardian (a copy of the program) goes with it.
     QTRY_VERIFY_WITH_TIMEOUT(settled(), 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(run("pgrep", {"-f", "pipewiresrc"}).isEmpty(), 20000);  // Wayland: what fed FFmpeg the screen
+    QTRY_VERIFY_WITH_TIMEOUT(run("pgrep", {"-f", "gst-launch-1.0"}).isEmpty(), 20000);  // what fed FFmpeg the screen
     QTRY_VERIFY(run("pgrep", {"-f", CAPRELLO_EXE}).isEmpty());
     const QString probed = probe(file);
     const double duration = probed.section(' ', 2).toDouble();

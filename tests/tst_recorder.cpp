@@ -75,7 +75,7 @@ void TestRecorder::record_data()
     QTest::addColumn<QString>("argument");  // a piece of an argument FFmpeg must get
     QTest::addColumn<QByteArray>("progress");  // FFmpeg's status line
     QTest::addColumn<QStringList>("clock");    // what the window's clock shows, in turn
-    QTest::newRow("Full") << "Full" << "x11grab"
+    QTest::newRow("Full") << "Full" << "rawvideo"
             << QByteArray("frame= 1 fps=0.0 size= 0kB time=00:04:05.50 bitrate=1.0kbits/s\r")
             << QStringList{"Starting...", "4:05", "Paused", "4:05", ""};
     QTest::newRow("Custom Area") << "Custom Area" << "[0:v]crop=w=min(640\\,iw-10):h=min(480\\,ih-20):x=10:y=20,setpts="

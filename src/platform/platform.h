@@ -66,12 +66,14 @@ enum class CaptureBackend {
     X11Pulse,       // Linux:   -f x11grab -i $DISPLAY, -f pulse -i <source name>
     PortalPulse,    // Linux on Wayland: raw frames from the ScreenCast portal through
                     // GStreamer on an inherited pipe, -f pulse -i <source name>
+    X11Feed,        // Linux on X with GStreamer: raw frames from its ximagesrc on an
+                    // inherited pipe, as on Wayland; X11Pulse where it is missing
 };
 
 // The backend of this build and session, or nothing where the OS has neither.
 std::optional<CaptureBackend> captureBackend();
 
-// The X11 display FFmpeg grabs (only meaningful for X11Pulse).
+// The X11 display FFmpeg or GStreamer grabs (only meaningful for X11Pulse and X11Feed).
 QString screenName();
 
 // Shown in the pause and resume log lines, e.g. "Windows API".

@@ -133,7 +133,10 @@ namespace Platform {
 std::optional<CaptureBackend> captureBackend()
 {
     // x11grab on a Wayland desktop sees only XWayland's black root window.
-    return ScreenFeed::available() ? CaptureBackend::PortalPulse : CaptureBackend::X11Pulse;
+    if (ScreenFeed::available())
+        return CaptureBackend::PortalPulse;
+    // x11grab catches up after a pause with every frame the pause had, back to back.
+    return ScreenFeed::availableOnX() ? CaptureBackend::X11Feed : CaptureBackend::X11Pulse;
 }
 
 void prepareApplication()

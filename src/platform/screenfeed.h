@@ -1,10 +1,13 @@
-// Wayland: the screen comes from the desktop's ScreenCast portal. A GStreamer
-// process reads the portal's PipeWire stream and writes raw frames into a pipe
-// whose read end FFmpeg inherits, so FFmpeg's standard input still takes "q".
+// Wayland: the screen comes from the desktop's ScreenCast portal; on X, from the X
+// server through GStreamer's ximagesrc. A GStreamer process reads the screen and
+// writes raw frames into a pipe whose read end FFmpeg inherits, so FFmpeg's
+// standard input still takes "q". It hands over only the newest frame, so after a
+// pause it goes on with the screen as it is, without the frames the pause had.
 // One implementation on Linux (screenfeed_unix.cpp); elsewhere none is started.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QObject;
 class QProcess;
@@ -23,11 +26,14 @@ public:
 
     // True on a Wayland session whose desktop offers the ScreenCast portal.
     static bool available();
+    // True where GStreamer can read an X screen (gst-launch-1.0 and ximagesrc).
+    static bool availableOnX();
 
-    // Asks the desktop for its screen and starts GStreamer. The desktop may show
-    // its dialog first, so this waits for the user (once per run of the program:
-    // the permission is kept in memory). The process is a child of `parent`.
-    Outcome start(QObject *parent);
+    // With no `xDisplay`: asks the desktop for its screen and starts GStreamer. The
+    // desktop may show its dialog first, so this waits for the user (once per run of
+    // the program: the permission is kept in memory). With one: reads that X
+    // display's screen. The process is a child of `parent`.
+    Outcome start(QObject *parent, const QString &xDisplay = QString());
     // Why start() failed, in words for the window ("the desktop could not share it.").
     QString failure() const { return m_failure; }
 
@@ -63,6 +69,10 @@ public:
     void finish();
 
 private:
+    // Runs `gstreamer` with `source` in front of the common pipeline; `remoteFd`, when
+    // not -1, is inherited by it.
+    Outcome startPipeline(QObject *parent, const QString &gstreamer, const QStringList &source, int remoteFd);
+
     QString m_failure;
     QString m_session;          // the portal session's object path
     QProcess *m_process = nullptr;

@@ -1,4 +1,4 @@
-// Where there is no Wayland, the screen grabber of the OS records the screen:
+// Where there is neither Wayland nor X, the screen grabber of the OS records the screen:
 // no feed is ever started.
 #include "screenfeed.h"
 
@@ -9,7 +9,12 @@ bool ScreenFeed::available()
     return false;
 }
 
-ScreenFeed::Outcome ScreenFeed::start(QObject *)
+bool ScreenFeed::availableOnX()
+{
+    return false;
+}
+
+ScreenFeed::Outcome ScreenFeed::start(QObject *, const QString &)
 {
     m_failure = QStringLiteral("it cannot be shared on this platform.");
     return Outcome::Failed;

@@ -1,5 +1,5 @@
 // The ScreenCast portal over D-Bus, and the GStreamer process that turns its
-// PipeWire stream into raw frames for FFmpeg.
+// PipeWire stream, or an X screen, into raw frames for FFmpeg.
 #include "screenfeed.h"
 
 #include "programsearch.h"
@@ -18,10 +18,12 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QSize>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <optional>
 
@@ -170,23 +172,37 @@ qreal scaleAt(const QPoint &position)
     return 1.0;
 }
 
-// gst-launch-1.0's arguments: reads the portal's PipeWire stream `node` through the
-// remote `remoteFd` and writes steady BGRx frames of the given size into `outputFd`.
-QStringList pipeline(int remoteFd, quint32 node, int width, int height, int outputFd)
+// gst-launch-1.0's arguments for the portal's PipeWire stream `node`, read through
+// the remote `remoteFd`.
+QStringList portalSource(int remoteFd, quint32 node)
 {
-    // -e: SIGINT ends the stream cleanly. The portal's stream sends frames only when
-    // the screen changes, at most at the file's rate (max-framerate): keepalive-time
-    // repeats the last one when a frame's time has passed without one, so that a frame
-    // before a pause is never far from the pause; FFmpeg's fps filter makes the rate
-    // steady. No videorate: it holds every frame back until the next one has come, up
-    // to a keepalive behind the sound. While FFmpeg does not read (opening its sound
-    // inputs, paused), the leaky queue keeps only the newest frame: no backlog builds
-    // up that FFmpeg would have to catch up with, and that a stop would cut off.
-    return {QStringLiteral("-e"), QStringLiteral("-q"),
-            QStringLiteral("pipewiresrc"), QStringLiteral("fd=%1").arg(remoteFd),
+    // The portal's stream sends frames only when the screen changes, at most at the
+    // file's rate (max-framerate): keepalive-time repeats the last one when a frame's
+    // time has passed without one, so that a frame before a pause is never far from
+    // the pause; FFmpeg's fps filter makes the rate steady. No videorate: it holds
+    // every frame back until the next one has come, up to a keepalive behind the sound.
+    return {QStringLiteral("pipewiresrc"), QStringLiteral("fd=%1").arg(remoteFd),
             QStringLiteral("path=%1").arg(node), QStringLiteral("do-timestamp=true"),
             QStringLiteral("keepalive-time=%1").arg(1000 / ScreenFeed::kFramesPerSecond),
-            QStringLiteral("!"), QStringLiteral("video/x-raw,max-framerate=%1/1").arg(ScreenFeed::kFramesPerSecond),
+            QStringLiteral("!"), QStringLiteral("video/x-raw,max-framerate=%1/1").arg(ScreenFeed::kFramesPerSecond)};
+}
+
+// ... and for the X display `display`: the whole screen at the file's rate, each grab
+// whole (damage-based grabs copy only what changed, and miss what some programs draw).
+QStringList xSource(const QString &display)
+{
+    return {QStringLiteral("ximagesrc"), QStringLiteral("display-name=%1").arg(display),
+            QStringLiteral("use-damage=false"),
+            QStringLiteral("!"), QStringLiteral("video/x-raw,framerate=%1/1").arg(ScreenFeed::kFramesPerSecond)};
+}
+
+// The rest: steady BGRx frames of the given size into `outputFd`.
+QStringList pipeline(const QStringList &source, int width, int height, int outputFd)
+{
+    // -e: SIGINT ends the stream cleanly. While FFmpeg does not read (opening its sound
+    // inputs, paused), the leaky queue keeps only the newest frame: no backlog builds
+    // up that FFmpeg would have to catch up with, and that a stop would cut off.
+    return QStringList{QStringLiteral("-e"), QStringLiteral("-q")} + source + QStringList{
             QStringLiteral("!"), QStringLiteral("videoconvert"),
             QStringLiteral("!"), QStringLiteral("videoscale"),
             QStringLiteral("!"), QStringLiteral("video/x-raw,format=BGRx,width=%1,height=%2")
@@ -194,6 +210,28 @@ QStringList pipeline(int remoteFd, quint32 node, int width, int height, int outp
             QStringLiteral("!"), QStringLiteral("queue"), QStringLiteral("leaky=downstream"),
             QStringLiteral("max-size-buffers=1"), QStringLiteral("max-size-bytes=0"), QStringLiteral("max-size-time=0"),
             QStringLiteral("!"), QStringLiteral("fdsink"), QStringLiteral("fd=%1").arg(outputFd)};
+}
+
+// The size of the X display's screen in pixels; empty when it cannot be reached.
+QSize xScreenSize(const QString &display)
+{
+    int number = 0;
+    xcb_connection_t *connection = xcb_connect(display.toLocal8Bit().constData(), &number);
+    QSize size;
+    if (!xcb_connection_has_error(connection)) {
+        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+        for (; screens.rem > 0 && number > 0; --number)
+            xcb_screen_next(&screens);
+        if (screens.rem > 0)
+            size = QSize(screens.data->width_in_pixels, screens.data->height_in_pixels);
+    }
+    xcb_disconnect(connection);
+    return size;
+}
+
+QString gstreamerProgram()
+{
+    return ProgramSearch::find(QStringLiteral("gst-launch-1.0"), {}, qEnvironmentVariable("PATH"), QLatin1Char(':'));
 }
 
 } // namespace
@@ -205,20 +243,45 @@ bool ScreenFeed::available()
     return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && portalProperty(QStringLiteral("version")) > 0;
 }
 
+bool ScreenFeed::availableOnX()
+{
+    const QString gstreamer = gstreamerProgram();
+    if (gstreamer.isEmpty())
+        return false;
+    // Asked once: GStreamer's plugins do not come and go while the program runs.
+    static const bool plugin = [&gstreamer] {
+        QProcess inspect;
+        inspect.start(gstreamer.left(gstreamer.lastIndexOf(QLatin1Char('/')) + 1) + QStringLiteral("gst-inspect-1.0"),
+                      {QStringLiteral("--exists"), QStringLiteral("ximagesrc")});
+        return inspect.waitForFinished(10000) && inspect.exitStatus() == QProcess::NormalExit && inspect.exitCode() == 0;
+    }();
+    return plugin;
+}
+
 ScreenFeed::~ScreenFeed()
 {
     finish();
 }
 
-ScreenFeed::Outcome ScreenFeed::start(QObject *parent)
+ScreenFeed::Outcome ScreenFeed::start(QObject *parent, const QString &xDisplay)
 {
+    const QString gstreamer = gstreamerProgram();
+    if (!xDisplay.isEmpty()) {
+        // x264 wants even sizes.
+        const QSize size = xScreenSize(xDisplay);
+        m_width = size.width() & ~1;
+        m_height = size.height() & ~1;
+        if (gstreamer.isEmpty() || m_width <= 0 || m_height <= 0) {
+            m_failure = QStringLiteral("the X display %1 could not be read.").arg(xDisplay);
+            return Outcome::Failed;
+        }
+        return startPipeline(parent, gstreamer, xSource(xDisplay), -1);
+    }
     const uint version = portalProperty(QStringLiteral("version"));
     if (version == 0) {
         m_failure = QStringLiteral("the desktop offers no ScreenCast portal.");
         return Outcome::Failed;
     }
-    const QString gstreamer = ProgramSearch::find(QStringLiteral("gst-launch-1.0"), {},
-                                                  qEnvironmentVariable("PATH"), QLatin1Char(':'));
     if (gstreamer.isEmpty()) {
         m_failure = QStringLiteral("GStreamer (gst-launch-1.0) was not found; it needs gstreamer1.0-tools and gstreamer1.0-pipewire.");
         return Outcome::Failed;
@@ -268,13 +331,11 @@ ScreenFeed::Outcome ScreenFeed::start(QObject *parent)
     open.setArguments({session, QVariantMap()});
     const QDBusMessage reply = QDBusConnection::sessionBus().call(open, QDBus::Block, kCallTimeoutMs);
     const QDBusUnixFileDescriptor remote = reply.arguments().value(0).value<QDBusUnixFileDescriptor>();
-    int ends[2] = {-1, -1};
-    if (!remote.isValid() || ::pipe2(ends, O_CLOEXEC) != 0) {
+    if (!remote.isValid()) {
         qWarning() << "ScreenCast portal: no PipeWire remote:" << reply.errorMessage();
         m_failure = failed;
         return Outcome::Failed;
     }
-    m_readEnd = ends[0];
 
     // x264 wants even sizes.
     const qreal scale = scaleAt(stream->position);
@@ -282,6 +343,18 @@ ScreenFeed::Outcome ScreenFeed::start(QObject *parent)
     m_height = qRound(stream->size.y() * scale) & ~1;
     m_originX = stream->position.x();
     m_originY = stream->position.y();
+    // The remote stays open (ours) until GStreamer has its copy.
+    return startPipeline(parent, gstreamer, portalSource(remote.fileDescriptor(), stream->node), remote.fileDescriptor());
+}
+
+ScreenFeed::Outcome ScreenFeed::startPipeline(QObject *parent, const QString &gstreamer, const QStringList &source, int remoteFd)
+{
+    int ends[2] = {-1, -1};
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        m_failure = QStringLiteral("no pipe for its frames.");
+        return Outcome::Failed;
+    }
+    m_readEnd = ends[0];
 
     m_process = new QProcess(parent);
     m_process->setStandardInputFile(QProcess::nullDevice());
@@ -289,13 +362,14 @@ ScreenFeed::Outcome ScreenFeed::start(QObject *parent)
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);  // into the program's log
     // Only GStreamer gets the remote and the write end: FFmpeg must see the pipe
     // end when GStreamer does.
-    const int remoteFd = remote.fileDescriptor(), writeEnd = ends[1];
+    const int writeEnd = ends[1];
     m_process->setChildProcessModifier([remoteFd, writeEnd] {
-        ::fcntl(remoteFd, F_SETFD, 0);
+        if (remoteFd >= 0)
+            ::fcntl(remoteFd, F_SETFD, 0);
         ::fcntl(writeEnd, F_SETFD, 0);
     });
-    const QStringList arguments = pipeline(remoteFd, stream->node, m_width, m_height, writeEnd);
-    qDebug() << "Starting GStreamer for the shared screen:" << gstreamer << arguments.join(QLatin1Char(' '));
+    const QStringList arguments = pipeline(source, m_width, m_height, writeEnd);
+    qDebug() << "Starting GStreamer for the screen:" << gstreamer << arguments.join(QLatin1Char(' '));
     m_process->start(gstreamer, arguments);
     const bool started = m_process->waitForStarted();
     ::close(writeEnd);

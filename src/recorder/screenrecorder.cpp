@@ -35,6 +35,9 @@ ScreenRecorder::ScreenRecorder(QObject *parent)
     connect(this, &ScreenRecorder::pauseWorkerRecording, m_worker, &RecorderWorker::doPause);
     connect(this, &ScreenRecorder::resumeWorkerRecording, m_worker, &RecorderWorker::doResume);
 
+    // What records the screen is looked up once before START, not after it (on X it
+    // asks GStreamer, a process).
+    connect(m_workerThread, &QThread::started, m_worker, [] { Platform::captureBackend(); });
     m_workerThread->start();
     refreshFileList();
     refreshStorageInfo();

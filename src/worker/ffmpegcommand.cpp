@@ -24,7 +24,7 @@ QStringList screenInput(Platform::CaptureBackend backend, const Screen &screen)
     const QStringList queue{QStringLiteral("-thread_queue_size"), QString::number(kScreenQueue)};
     if (backend == Platform::CaptureBackend::X11Pulse)
         return queue + QStringList{QStringLiteral("-f"), QStringLiteral("x11grab"), QStringLiteral("-i"), screen.display};
-    if (backend == Platform::CaptureBackend::PortalPulse) {
+    if (backend == Platform::CaptureBackend::PortalPulse || backend == Platform::CaptureBackend::X11Feed) {
         // Raw frames carry no size and no time: the size is told here, and each frame
         // is stamped when FFmpeg reads it, as x11grab stamps its grabs. The pipeline
         // hands over only the newest frame, so the picture is never behind the sound.

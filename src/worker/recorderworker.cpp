@@ -84,11 +84,11 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
     }
 
     FfmpegCommand::Screen screen{Platform::screenName()};
-    if (*backend == Platform::CaptureBackend::PortalPulse
-        && FfmpegCommand::variantForMode(mode) != FfmpegCommand::Variant::AudioOnly) {
+    const bool fed = *backend == Platform::CaptureBackend::PortalPulse || *backend == Platform::CaptureBackend::X11Feed;
+    if (fed && FfmpegCommand::variantForMode(mode) != FfmpegCommand::Variant::AudioOnly) {
         // May wait for the desktop's dialog.
         m_feed = std::make_unique<ScreenFeed>();
-        const ScreenFeed::Outcome outcome = m_feed->start(this);
+        const ScreenFeed::Outcome outcome = m_feed->start(this, *backend == Platform::CaptureBackend::X11Feed ? screen.display : QString());
         if (outcome != ScreenFeed::Outcome::Started) {
             const QString why = m_feed->failure();
             qWarning() << "No screen to record:" << why;
@@ -261,7 +261,7 @@ void RecorderWorker::onFeedFinished()
     // The desktop stopped sharing (or GStreamer died): FFmpeg would record sound only.
     if (!m_process || m_process->state() != QProcess::Running)
         return;
-    qWarning() << "The shared screen's stream ended: finishing the recording.";
+    qWarning() << "The screen's stream ended: finishing the recording.";
     sendStopCommand(m_process);
 }
 
