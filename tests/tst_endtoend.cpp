@@ -110,7 +110,9 @@ void TestEndToEnd::record()
     const QString file = orders.first().first().toString();
     const QString probed = probe(file);
     const double duration = probed.section(' ', 2).toDouble();
-    qInfo("%.2f s in the file, %.2f s from START to STOP without the pauses", duration, recorded / 1000.0);
+    const QString picture = run("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "stream=start_time", "-of", "csv=p=0", file});
+    qInfo("%.2f s in the file (the picture from %s s), %.2f s from START to STOP without the pauses", duration,
+          qPrintable(picture), recorded / 1000.0);
     QVERIFY2(probed.section(' ', 0, 1) == streams && duration > 1.8, qPrintable(probed));
     // Wayland: the file starts once the portal has answered (50-80 ms after START, measured),
     // and FFmpeg opens its inputs later on that busier desktop (files up to 0.23 s short).
