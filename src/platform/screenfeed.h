@@ -29,12 +29,13 @@ public:
     // True where GStreamer can read an X screen (gst-launch-1.0 and ximagesrc).
     static bool availableOnX();
 
-    // With no `xDisplay`: asks the desktop for its screen and starts GStreamer. The
-    // desktop may show its dialog first, so this waits for the user (once per run of
-    // the program: the permission is kept in memory). With one: reads that X
-    // display's screen. The process is a child of `parent`.
-    Outcome start(QObject *parent, const QString &xDisplay = QString());
-    // Why start() failed, in words for the window ("the desktop could not share it.").
+    // Asks the desktop for its screen and starts GStreamer. The desktop may show its
+    // dialog first, so this waits for the user (once per run of the program: the
+    // permission is kept in memory). The process is a child of `parent`.
+    Outcome start(QObject *parent);
+    // Starts GStreamer on the X display `display`'s screen instead.
+    Outcome startOnX(QObject *parent, const QString &display);
+    // Why a start failed, in words for the window ("the desktop could not share it.").
     QString failure() const { return m_failure; }
 
     // What FFmpeg reads: the descriptor, the frames' size and where the shared
@@ -50,7 +51,7 @@ public:
     void prepareFfmpeg(QProcess *ffmpeg);
     void ffmpegStarted();
 
-    // The GStreamer process, for the guardian and for its end; null before start().
+    // The GStreamer process, for the guardian and for its end; null before a start.
     QProcess *process() const { return m_process; }
 
     // With FFmpeg's pause: GStreamer stops too, so that nothing shown during the

@@ -14,10 +14,15 @@ bool ScreenFeed::availableOnX()
     return false;
 }
 
-ScreenFeed::Outcome ScreenFeed::start(QObject *, const QString &)
+ScreenFeed::Outcome ScreenFeed::start(QObject *)
 {
     m_failure = QStringLiteral("it cannot be shared on this platform.");
     return Outcome::Failed;
+}
+
+ScreenFeed::Outcome ScreenFeed::startOnX(QObject *parent, const QString &)
+{
+    return start(parent);
 }
 
 void ScreenFeed::prepareFfmpeg(QProcess *) {}

@@ -263,20 +263,23 @@ ScreenFeed::~ScreenFeed()
     finish();
 }
 
-ScreenFeed::Outcome ScreenFeed::start(QObject *parent, const QString &xDisplay)
+ScreenFeed::Outcome ScreenFeed::startOnX(QObject *parent, const QString &display)
 {
     const QString gstreamer = gstreamerProgram();
-    if (!xDisplay.isEmpty()) {
-        // x264 wants even sizes.
-        const QSize size = xScreenSize(xDisplay);
-        m_width = size.width() & ~1;
-        m_height = size.height() & ~1;
-        if (gstreamer.isEmpty() || m_width <= 0 || m_height <= 0) {
-            m_failure = QStringLiteral("the X display %1 could not be read.").arg(xDisplay);
-            return Outcome::Failed;
-        }
-        return startPipeline(parent, gstreamer, xSource(xDisplay), -1);
+    // x264 wants even sizes.
+    const QSize size = xScreenSize(display);
+    m_width = size.width() & ~1;
+    m_height = size.height() & ~1;
+    if (gstreamer.isEmpty() || m_width <= 0 || m_height <= 0) {
+        m_failure = QStringLiteral("the X display %1 could not be read.").arg(display);
+        return Outcome::Failed;
     }
+    return startPipeline(parent, gstreamer, xSource(display), -1);
+}
+
+ScreenFeed::Outcome ScreenFeed::start(QObject *parent)
+{
+    const QString gstreamer = gstreamerProgram();
     const uint version = portalProperty(QStringLiteral("version"));
     if (version == 0) {
         m_failure = QStringLiteral("the desktop offers no ScreenCast portal.");

@@ -88,7 +88,8 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
     if (fed && FfmpegCommand::variantForMode(mode) != FfmpegCommand::Variant::AudioOnly) {
         // May wait for the desktop's dialog.
         m_feed = std::make_unique<ScreenFeed>();
-        const ScreenFeed::Outcome outcome = m_feed->start(this, *backend == Platform::CaptureBackend::X11Feed ? screen.display : QString());
+        const ScreenFeed::Outcome outcome = *backend == Platform::CaptureBackend::X11Feed
+                ? m_feed->startOnX(this, screen.display) : m_feed->start(this);
         if (outcome != ScreenFeed::Outcome::Started) {
             const QString why = m_feed->failure();
             qWarning() << "No screen to record:" << why;
