@@ -68,10 +68,11 @@ void keepWholeFragments(const QString &recording)
         if (length < 8 || length > quint64(size - at))
             break;
         at += qint64(length);
+        const QByteArray type = head.mid(4, 4);
         // A fragment's header is worth nothing without the samples that follow it.
-        if (head.mid(4, 4) != "moof")
+        if (type != "moof")
             whole = at;
-        header = header || head.mid(4, 4) == "moov";
+        header = header || type == "moov";
     }
     // Without a whole header nothing plays: what the file holds is left for someone to rescue.
     if (header && whole < size) {

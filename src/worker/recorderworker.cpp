@@ -304,7 +304,7 @@ void RecorderWorker::onFFMPEGFinished(int exitCode, QProcess::ExitStatus exitSta
         // FFmpeg ended well, but its file can be gone (the folder deleted meanwhile): say so.
         if (!output.isEmpty() && !QFileInfo::exists(output))
             qWarning() << "FFMPEG finished, but the recording is not in its folder any more:" << output;
-        else if (m_process && RecordingFinish::wanted(output))
+        else if (RecordingFinish::wanted(output))
             startCopy(m_process->program(), output);
         // The fragmented file plays already: STOP need not wait for the copy.
         emit recordingFinished();
