@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Picture against sound in a long recording made by the real program: on the test desktop,
 # ffplay shows a moving picture that flashes white with a 3000 Hz beep once a second;
-# caprello records it ("Full", driven with xdotool) with two 1 s pauses near the start, for
-# the given minutes (default 10). Prints, for the first and last minute and after the
-# pauses, how far each flash lies from its beep in the file (positive: the beep comes later).
-# Usage: bench/sync.sh <caprello executable> [minutes]
+# caprello records it ("Full", driven with xdotool) with 1 s pauses 3 s apart near the start
+# (default two), for the given minutes (default 10). Prints, for the first and last minute and
+# after each pause, how far each flash lies from its beep in the file (positive: the beep
+# comes later).
+# Usage: bench/sync.sh <caprello executable> [minutes] [pauses]
 #   on Wayland: scripts/wayland-desktop.sh bench/sync.sh <caprello executable> [minutes]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-exe=$(realpath "$1"); minutes=${2:-10}
+exe=$(realpath "$1"); minutes=${2:-10}; pauses=${3:-2}
 if [ -n "${WAYLAND_DISPLAY:-}" ]; then
     # Run inside scripts/wayland-desktop.sh: its desktop, sound and XWayland serve.
     caprello_desktop_start() { :; }
@@ -27,9 +28,14 @@ sleep 2
 app=$!
 window=$(xdotool search --sync --onlyvisible --pid $app --name '^Caprello$' | head -1)
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
-click 860 152; sleep 3                          # START
-for pause in 1 2; do click 860 210; sleep 1; click 860 210; sleep 3; done   # PAUSE, RESUME
-sleep $((minutes * 60 - 9 > 0 ? minutes * 60 - 9 : 1))
+now() { date +%s.%N; }
+click 860 152; started=$(now); sleep 3          # START
+at=""; paused=0                                 # each pause's time in the file
+for ((i = 0; i < pauses; i++)); do
+    t=$(now); click 860 210; sleep 1; click 860 210                 # PAUSE, RESUME
+    at="$at $(echo "$t - $started - $paused" | bc)"; paused=$(echo "$paused + $(now) - $t" | bc); sleep 3
+done
+sleep $((minutes * 60 - 3 - 4 * pauses > 0 ? minutes * 60 - 3 - 4 * pauses : 1))
 click 860 152; sleep 5                          # STOP
 click 936 24; wait $app || true
 file=$(ls "$work"/Desktop/ScreenRecordings/*.mp4)
@@ -39,9 +45,12 @@ ffmpeg -v error -i "$file" -an -vf "crop=160:240:960:0,signalstats,metadata=prin
 ffmpeg -v error -i "$file" -vn -af "bandpass=f=3000:width_type=h:w=200,asetnsamples=n=240:p=0,astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=RMS_level,ametadata=print:key=lavfi.astats.Overall.RMS_level:file=-" \
     -f null - | awk -F'[:= ]+' '/pts_time/ {t = $NF} /RMS_level/ {v = ($NF == "-inf") ? -999 : $NF; if (v >= -30 && !on) print t; on = v >= -30}' >"$work/heard"
 duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$file")
-awk -v d="$duration" 'NR == FNR {h[n++] = $1; next}
+echo "$duration s recorded; flash to beep in ms (min .. max):"
+awk -v d="$duration" -v p="$pauses" -v at="$at" 'BEGIN { split(at, a, " ") } NR == FNR {h[n++] = $1; next}
     { best = 1e9; for (i = 0; i < n; i++) if ((h[i] - $1) ^ 2 < best ^ 2) best = h[i] - $1
-      span = $1 < 3 ? "before the pauses (first 3 s)" : $1 < 12 ? "after two pauses (3 to 12 s)" : $1 < 60 ? "first minute" : $1 > d - 60 ? "last minute" : ""
+      # Which pause came last before this flash; one within 0.3 s of a pause is left out.
+      k = 0; near = 0; for (i = 1; i <= p; i++) if ($1 > a[i] - 0.3) { k = i; near = $1 < a[i] + 0.3 }
+      span = k == 0 ? "before the pauses (first 3 s)" : k < p || $1 < a[p] + 3 ? (near ? "" : sprintf("after pause %2d of %d", k, p)) \
+          : $1 < 60 ? "first minute" : $1 > d - 60 ? "last minute" : ""
       if (span != "") { s[span] = s[span] sprintf(" %+.0f", best * 1000); if (!(span in lo) || best < lo[span]) lo[span] = best; if (!(span in hi) || best > hi[span]) hi[span] = best } }
-    END { printf "%s s recorded; flash to beep in ms (min .. max):\n", d
-          for (k in s) printf "  %-32s %+.0f .. %+.0f\n", k, lo[k] * 1000, hi[k] * 1000 }' "$work/heard" "$work/seen"
+    END { for (k in s) printf "  %-32s %+.0f .. %+.0f\n", k, lo[k] * 1000, hi[k] * 1000 }' "$work/heard" "$work/seen" | sort
