@@ -33,7 +33,8 @@ click 860 152; started=$(now); sleep 3          # START
 at=""; paused=0                                 # each pause's time in the file
 for ((i = 0; i < pauses; i++)); do
     t=$(now); click 860 210; sleep 1; click 860 210                 # PAUSE, RESUME
-    at="$at $(echo "$t - $started - $paused" | bc)"; paused=$(echo "$paused + $(now) - $t" | bc); sleep 3
+    at="$at $(awk -v t="$t" -v s="$started" -v p="$paused" 'BEGIN { printf "%.3f", t - s - p }')"
+    paused=$(awk -v t="$t" -v n="$(now)" -v p="$paused" 'BEGIN { printf "%.3f", p + n - t }'); sleep 3
 done
 sleep $((minutes * 60 - 3 - 4 * pauses > 0 ? minutes * 60 - 3 - 4 * pauses : 1))
 click 860 152; sleep 5                          # STOP
