@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Picture against sound in a long recording made by the real program: on the test desktop,
 # ffplay shows a moving picture that flashes white with a 3000 Hz beep once a second;
-# caprello records it ("Full", driven with xdotool) with 1 s pauses 3 s apart near the start
+# caprello records it ("Full", driven with xdotool) with 1-2 s pauses 3 s apart near the start
 # (default two), for the given minutes (default 10). Prints, for the first and last minute and
 # after each pause, how far each flash lies from its beep in the file (positive: the beep
 # comes later).
@@ -29,10 +29,28 @@ app=$!
 window=$(xdotool search --sync --onlyvisible --pid $app --name '^Caprello$' | head -1)
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 now() { date +%s.%N; }
-click 860 152; started=$(now); sleep 3          # START
+click 860 152; started=$(now)                   # START
+# When FFmpeg really stops and runs again: its state in /proc, every half millisecond.
+for ((i = 0; i < 100; i++)); do ffmpeg_pid=$(pgrep -P $app -x ffmpeg || true); [ -n "$ffmpeg_pid" ] && break; sleep 0.05; done
+python3 - "$ffmpeg_pid" >"$work/stops" <<'PY' &
+import sys, time
+last = None
+while True:
+    try:
+        state = open(f"/proc/{sys.argv[1]}/stat").read().rsplit(")", 1)[1].split()[0]
+    except OSError:
+        break
+    if (state == "T") != (last == "T"):
+        print(f"{time.time():.4f} {state}", flush=True)
+    last = state
+    time.sleep(0.0005)
+PY
+sleep 3
 at=""; paused=0                                 # each pause's time in the file
 for ((i = 0; i < pauses; i++)); do
-    t=$(now); click 860 210; sleep 1; click 860 210                 # PAUSE, RESUME
+    # 1.00 to 1.99 s: pauses all of one length would meet the sound server's blocks
+    # always at the same place in them.
+    t=$(now); click 860 210; sleep "$(printf 1.%02d $((RANDOM % 100)))"; click 860 210   # PAUSE, RESUME
     at="$at $(awk -v t="$t" -v s="$started" -v p="$paused" 'BEGIN { printf "%.3f", t - s - p }')"
     paused=$(awk -v t="$t" -v n="$(now)" -v p="$paused" 'BEGIN { printf "%.3f", p + n - t }'); sleep 3
 done
@@ -55,3 +73,33 @@ awk -v d="$duration" -v p="$pauses" -v at="$at" 'BEGIN { split(at, a, " ") } NR 
           : $1 < 60 ? "first minute" : $1 > d - 60 ? "last minute" : ""
       if (span != "") { s[span] = s[span] sprintf(" %+.0f", best * 1000); if (!(span in lo) || best < lo[span]) lo[span] = best; if (!(span in hi) || best > hi[span]) hi[span] = best } }
     END { for (k in s) printf "  %-32s %+.0f .. %+.0f\n", k, lo[k] * 1000, hi[k] * 1000 }' "$work/heard" "$work/seen" | sort
+# How much each pause took out of the picture and out of the sound, against how long FFmpeg
+# was really stopped: ffplay's flashes and beeps keep a one-second beat in real time, so
+# the beat's phase in the file moves by what a cut took out too much or too little.
+python3 - "$started" "$work/stops" "$work/seen" "$work/heard" <<'PY'
+import statistics, sys
+started = float(sys.argv[1])
+stops = [line.split() for line in open(sys.argv[2])]
+spans = [(float(a[0]), float(b[0])) for a, b in zip(stops[0::2], stops[1::2]) if a[1] == "T"]
+seen, heard = ([float(v) for v in open(f)] for f in sys.argv[3:5])
+at, gone = [], 0.0  # each pause's place in the file, and the real time stopped before it
+for p0, p1 in spans:
+    at.append(p0 - started - gone)
+    gone += p1 - p0
+def phases(onsets):
+    # The beat's phase after each pause (0: before the first), real time read back from
+    # the file time with the real stops; onsets within 0.3 s of a pause are left out.
+    out = [[] for _ in range(len(spans) + 1)]
+    for t in onsets:
+        k = sum(t > a for a in at)
+        if all(abs(t - a) > 0.3 for a in at):
+            real = t + sum(p1 - p0 for p0, p1 in spans[:k])
+            out[k].append(real)
+    first = statistics.median(r % 1 for r in out[0]) if out[0] else 0
+    # A cut that took out e too much moves the beat in the file e earlier: -e.
+    return [-statistics.median(((r - first + 0.5) % 1) - 0.5 for r in rs) * 1000 if rs else float("nan") for rs in out]
+picture, sound = phases(seen), phases(heard)
+print("each pause: how long FFmpeg was stopped; how much more than that the picture and the sound lost, by then (ms)")
+for k, (p0, p1) in enumerate(spans, 1):
+    print(f"  pause {k:2d}: {1000 * (p1 - p0):6.0f}   picture {picture[k]:+5.0f}   sound {sound[k]:+5.0f}")
+PY

@@ -54,8 +54,11 @@ public:
     // The GStreamer process, for the guardian and for its end; null before a start.
     QProcess *process() const { return m_process; }
 
-    // With FFmpeg's pause: GStreamer stops too, so that nothing shown during the
-    // pause waits in it to be written after. Resumed before FFmpeg is.
+    // With FFmpeg's pause: the portal's GStreamer stops too, so that nothing shown
+    // during the pause waits in it to be written after; resumed before FFmpeg is.
+    // The X one goes on (blocked on the pipe, its queue keeping only the newest
+    // frame): ximagesrc grabs the X server around its grabs, and stopped inside one
+    // it would leave the whole desktop deaf, the window's RESUME too.
     void pause();
     void resume();
 
@@ -83,4 +86,5 @@ private:
     int m_originX = 0;
     int m_originY = 0;
     bool m_paused = false;
+    bool m_onX = false;
 };

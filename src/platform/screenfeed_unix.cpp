@@ -274,11 +274,13 @@ ScreenFeed::Outcome ScreenFeed::startOnX(QObject *parent, const QString &display
         m_failure = QStringLiteral("the X display %1 could not be read.").arg(display);
         return Outcome::Failed;
     }
+    m_onX = true;
     return startPipeline(parent, gstreamer, xSource(display), -1);
 }
 
 ScreenFeed::Outcome ScreenFeed::start(QObject *parent)
 {
+    m_onX = false;
     const QString gstreamer = gstreamerProgram();
     const uint version = portalProperty(QStringLiteral("version"));
     if (version == 0) {
@@ -398,7 +400,7 @@ void ScreenFeed::ffmpegStarted()
 
 void ScreenFeed::pause()
 {
-    if (m_process && !m_paused)
+    if (m_process && !m_paused && !m_onX)
         m_paused = ::kill(pid_t(m_process->processId()), SIGSTOP) == 0;
 }
 
