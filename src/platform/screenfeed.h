@@ -54,11 +54,9 @@ public:
     // The GStreamer process, for the guardian and for its end; null before a start.
     QProcess *process() const { return m_process; }
 
-    // With FFmpeg's pause: the portal's GStreamer stops too, so that nothing shown
-    // during the pause waits in it to be written after; resumed before FFmpeg is.
-    // The X one goes on (blocked on the pipe, its queue keeping only the newest
-    // frame): ximagesrc grabs the X server around its grabs, and stopped inside one
-    // it would leave the whole desktop deaf, the window's RESUME too.
+    // With FFmpeg's pause: GStreamer stops too, so that nothing shown during the
+    // pause waits in it to be written after. Resumed before FFmpeg is. On X a stop
+    // is kept only once the X server answers (see pause()).
     void pause();
     void resume();
 
@@ -86,5 +84,5 @@ private:
     int m_originX = 0;
     int m_originY = 0;
     bool m_paused = false;
-    bool m_onX = false;
+    struct xcb_connection_t *m_x = nullptr;  // on X: to see that the server answers
 };
