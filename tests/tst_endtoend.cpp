@@ -99,11 +99,6 @@ void TestEndToEnd::record()
             QProcess::startDetached("sox", {"-q", "-n", "-t", "pulseaudio", "speakers", "synth",
                                             QString::number(seconds - 1), "sine", "1500"});
         QTest::qWait(qMax(seconds, 1) * 1000);
-        // The desktop still answers other programs: a screen reader stopped while it
-        // held the X server would leave everything deaf, the window's RESUME too.
-        QProcess desktop;
-        desktop.start("xdotool", {"getmouselocation"});
-        QVERIFY2(desktop.waitForFinished(3000), "the X server stopped answering during the pause");
         if (seconds == 0)
             break;
         r.resumeRecording();

@@ -84,9 +84,7 @@ void TestProgram::recordThenEnd()
     if (paused) {
         click("860", "210");  // PAUSE
         QTRY_VERIFY(log.contains("--- PAUSING"));
-        // What feeds FFmpeg the screen (GStreamer) stops too, or its pictures of the pause
-        // would follow; and the desktop still answers (stopped inside its hold on the X
-        // server, it would leave everything deaf, RESUME too).
+        // What feeds FFmpeg the screen (GStreamer) stops too, or its pictures of the pause would follow.
         for (const QString &feeder : run("pgrep", {"-f", "gst-launch-1.0"}).split('\n', Qt::SkipEmptyParts))
             QTRY_COMPARE(processState(feeder.toLongLong()), 'T');
         QTest::qWait(1000);

@@ -55,8 +55,7 @@ public:
     QProcess *process() const { return m_process; }
 
     // With FFmpeg's pause: GStreamer stops too, so that nothing shown during the
-    // pause waits in it to be written after. Resumed before FFmpeg is. On X a stop
-    // is kept only once the X server answers (see pause()).
+    // pause waits in it to be written after. Resumed before FFmpeg is.
     void pause();
     void resume();
 
@@ -84,5 +83,4 @@ private:
     int m_originX = 0;
     int m_originY = 0;
     bool m_paused = false;
-    struct xcb_connection_t *m_x = nullptr;  // on X: to see that the server answers
 };

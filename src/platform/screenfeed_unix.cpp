@@ -21,7 +21,6 @@
 #include <QSize>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -230,19 +229,6 @@ QSize xScreenSize(const QString &display)
     return size;
 }
 
-// Whether the X server answers `connection` within `ms`; when it does not, the answer is
-// still awaited by the caller (xcb_get_input_focus_reply on the returned cookie).
-bool xAnswers(xcb_connection_t *connection, int ms, xcb_get_input_focus_cookie_t *cookie)
-{
-    *cookie = xcb_get_input_focus(connection);
-    xcb_flush(connection);
-    pollfd fd{xcb_get_file_descriptor(connection), POLLIN, 0};
-    if (::poll(&fd, 1, ms) <= 0)
-        return false;
-    ::free(xcb_get_input_focus_reply(connection, *cookie, nullptr));
-    return true;
-}
-
 QString gstreamerProgram()
 {
     return ProgramSearch::find(QStringLiteral("gst-launch-1.0"), {}, qEnvironmentVariable("PATH"), QLatin1Char(':'));
@@ -288,9 +274,6 @@ ScreenFeed::Outcome ScreenFeed::startOnX(QObject *parent, const QString &display
         m_failure = QStringLiteral("the X display %1 could not be read.").arg(display);
         return Outcome::Failed;
     }
-    if (m_x)
-        xcb_disconnect(m_x);
-    m_x = xcb_connect(display.toLocal8Bit().constData(), nullptr);
     return startPipeline(parent, gstreamer, xSource(display), -1);
 }
 
@@ -415,25 +398,8 @@ void ScreenFeed::ffmpegStarted()
 
 void ScreenFeed::pause()
 {
-    if (!m_process || m_paused)
-        return;
-    const pid_t pid = pid_t(m_process->processId());
-    // ximagesrc holds the X server (XGrabServer) while it grabs: stopped inside, it
-    // would leave the whole desktop deaf, the window's RESUME too. So on X a stop
-    // the server does not answer after is undone and tried again, a few times; then
-    // GStreamer goes on (blocked on the full pipe, keeping only the newest frame).
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (::kill(pid, SIGSTOP) != 0)
-            return;
-        xcb_get_input_focus_cookie_t cookie;
-        if (!m_x || xcb_connection_has_error(m_x) || xAnswers(m_x, 50, &cookie)) {
-            m_paused = true;
-            return;
-        }
-        qDebug() << "GStreamer was stopped while it held the X server: it runs again and is stopped anew.";
-        ::kill(pid, SIGCONT);
-        ::free(xcb_get_input_focus_reply(m_x, cookie, nullptr));
-    }
+    if (m_process && !m_paused)
+        m_paused = ::kill(pid_t(m_process->processId()), SIGSTOP) == 0;
 }
 
 void ScreenFeed::resume()
@@ -473,10 +439,6 @@ void ScreenFeed::finish()
                                                                   QStringLiteral("Close"));
         QDBusConnection::sessionBus().call(close, QDBus::Block, 2000);
         m_session.clear();
-    }
-    if (m_x) {
-        xcb_disconnect(m_x);
-        m_x = nullptr;
     }
 }
 
