@@ -11,6 +11,7 @@
 
 class QObject;
 class QProcess;
+class QTimer;
 
 class ScreenFeed
 {
@@ -55,7 +56,8 @@ public:
     QProcess *process() const { return m_process; }
 
     // With FFmpeg's pause: GStreamer stops too, so that nothing shown during the
-    // pause waits in it to be written after. Resumed before FFmpeg is.
+    // pause waits in it to be written after. Resumed before FFmpeg is. On X a stop
+    // is kept only once the X server answers (see pause()).
     void pause();
     void resume();
 
@@ -73,6 +75,8 @@ private:
     // Runs `gstreamer` with `source` in front of the common pipeline; `remoteFd`, when
     // not -1, is inherited by it.
     Outcome startPipeline(QObject *parent, const QString &gstreamer, const QStringList &source, int remoteFd);
+    // While paused on X: a GStreamer found holding the X server runs again, and is stopped anew.
+    void keepTheDesktop();
 
     QString m_failure;
     QString m_session;          // the portal session's object path
@@ -83,4 +87,6 @@ private:
     int m_originX = 0;
     int m_originY = 0;
     bool m_paused = false;
+    struct xcb_connection_t *m_x = nullptr;  // on X: to see that the server answers
+    QTimer *m_watch = nullptr;               // ... while paused
 };

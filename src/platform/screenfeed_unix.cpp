@@ -19,8 +19,10 @@
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QSize>
+#include <QTimer>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -229,6 +231,19 @@ QSize xScreenSize(const QString &display)
     return size;
 }
 
+// Whether the X server answers `connection` within `ms`; when it does not, the answer is
+// still awaited by the caller (xcb_get_input_focus_reply on the returned cookie).
+bool xAnswers(xcb_connection_t *connection, int ms, xcb_get_input_focus_cookie_t *cookie)
+{
+    *cookie = xcb_get_input_focus(connection);
+    xcb_flush(connection);
+    pollfd fd{xcb_get_file_descriptor(connection), POLLIN, 0};
+    if (::poll(&fd, 1, ms) <= 0)
+        return false;
+    ::free(xcb_get_input_focus_reply(connection, *cookie, nullptr));
+    return true;
+}
+
 QString gstreamerProgram()
 {
     return ProgramSearch::find(QStringLiteral("gst-launch-1.0"), {}, qEnvironmentVariable("PATH"), QLatin1Char(':'));
@@ -274,7 +289,16 @@ ScreenFeed::Outcome ScreenFeed::startOnX(QObject *parent, const QString &display
         m_failure = QStringLiteral("the X display %1 could not be read.").arg(display);
         return Outcome::Failed;
     }
-    return startPipeline(parent, gstreamer, xSource(display), -1);
+    if (m_x)
+        xcb_disconnect(m_x);
+    m_x = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+    const Outcome outcome = startPipeline(parent, gstreamer, xSource(display), -1);
+    if (outcome == Outcome::Started) {
+        m_watch = new QTimer(m_process);  // goes with it
+        m_watch->setInterval(250);
+        QObject::connect(m_watch, &QTimer::timeout, m_process, [this] { keepTheDesktop(); });
+    }
+    return outcome;
 }
 
 ScreenFeed::Outcome ScreenFeed::start(QObject *parent)
@@ -398,12 +422,47 @@ void ScreenFeed::ffmpegStarted()
 
 void ScreenFeed::pause()
 {
-    if (m_process && !m_paused)
-        m_paused = ::kill(pid_t(m_process->processId()), SIGSTOP) == 0;
+    if (!m_process || m_paused)
+        return;
+    const pid_t pid = pid_t(m_process->processId());
+    // ximagesrc holds the X server (XGrabServer) while it grabs: stopped inside, it
+    // would leave the whole desktop deaf, the window's RESUME too. So on X a stop
+    // the server does not answer after is undone and tried again, a few times; then
+    // GStreamer goes on (blocked on the full pipe, keeping only the newest frame).
+    // A hold it had sent just before it stopped can reach the server later: while
+    // paused, the server is asked again every quarter of a second.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (::kill(pid, SIGSTOP) != 0)
+            return;
+        xcb_get_input_focus_cookie_t cookie;
+        if (!m_x || xcb_connection_has_error(m_x) || xAnswers(m_x, 50, &cookie)) {
+            m_paused = true;
+            if (m_watch)
+                m_watch->start();
+            return;
+        }
+        qDebug() << "GStreamer was stopped while it held the X server: it runs again and is stopped anew.";
+        ::kill(pid, SIGCONT);
+        ::free(xcb_get_input_focus_reply(m_x, cookie, nullptr));
+    }
+}
+
+void ScreenFeed::keepTheDesktop()
+{
+    xcb_get_input_focus_cookie_t cookie;
+    if (!m_paused || !m_x || xcb_connection_has_error(m_x) || xAnswers(m_x, 50, &cookie))
+        return;
+    qDebug() << "GStreamer held the X server in the pause: it runs again and is stopped anew.";
+    ::kill(pid_t(m_process->processId()), SIGCONT);
+    m_paused = false;
+    ::free(xcb_get_input_focus_reply(m_x, cookie, nullptr));
+    pause();
 }
 
 void ScreenFeed::resume()
 {
+    if (m_watch)
+        m_watch->stop();
     if (m_process && m_paused)
         ::kill(pid_t(m_process->processId()), SIGCONT);
     m_paused = false;
@@ -433,12 +492,17 @@ void ScreenFeed::finish()
         }
         delete m_process;
         m_process = nullptr;
+        m_watch = nullptr;
     }
     if (!m_session.isEmpty()) {
         const QDBusMessage close = QDBusMessage::createMethodCall(kService, m_session, QStringLiteral("org.freedesktop.portal.Session"),
                                                                   QStringLiteral("Close"));
         QDBusConnection::sessionBus().call(close, QDBus::Block, 2000);
         m_session.clear();
+    }
+    if (m_x) {
+        xcb_disconnect(m_x);
+        m_x = nullptr;
     }
 }
 
