@@ -1,13 +1,11 @@
 // The controller and its worker thread with the fake ffmpeg: what a recording
 // leaves behind, and how every kind of failure ends.
-#include "platform/screenfeed.h"
 #include "recorder/screenrecorder.h"
 #include "support.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -51,7 +49,6 @@ private slots:
     void record();
     void failures_data();
     void failures();
-    void pauseKeepsTheDesktop();
 
 private:
     QString trace(const char *name) const { return m_work.filePath(name); }
@@ -226,42 +223,4 @@ void TestRecorder::failures()
 }
 
 QTEST_GUILESS_MAIN(TestRecorder)
-// ximagesrc holds the X server while it grabs the screen: a GStreamer stopped inside
-// that would leave the whole desktop deaf, the window's RESUME too. This one holds it
-// half the time.
-void TestRecorder::pauseKeepsTheDesktop()
-{
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        QSKIP("needs the test desktop that scripts/test.sh starts");
-    QFile gst(m_work.filePath("gst-launch-1.0"));
-    QVERIFY(gst.open(QIODevice::WriteOnly));
-    gst.write("#!/usr/bin/python3\nimport time\nfrom Xlib import display\nd = display.Display()\n"
-              "while True:\n    d.grab_server(); d.sync(); time.sleep(0.016)\n"
-              "    d.ungrab_server(); d.sync(); time.sleep(0.016)\n");
-    gst.close();
-    gst.setPermissions(gst.permissions() | QFile::ExeOwner);
-    putFirstOnPath(m_work.path());
-    QObject parent;
-    ScreenFeed feed;
-    QCOMPARE(feed.startOnX(&parent, qEnvironmentVariable("DISPLAY")), ScreenFeed::Outcome::Started);
-    QTest::qWait(500);
-    for (int pause = 1; pause <= 20; ++pause) {
-        feed.pause();
-        QProcess desktop;
-        desktop.start("xdotool", {"getmouselocation"});
-        QVERIFY(desktop.waitForStarted());
-        QElapsedTimer waited;
-        waited.start();
-        while (desktop.state() != QProcess::NotRunning && waited.elapsed() < 2000)
-            QTest::qWait(20);  // the feed's own watch runs meanwhile
-        const bool answered = desktop.state() == QProcess::NotRunning;
-        feed.resume();
-        if (!answered)
-            feed.process()->kill();
-        QVERIFY2(answered, qPrintable(QString("the X server answered no one in pause %1").arg(pause)));
-        QTest::qWait(50);
-    }
-    feed.process()->kill();
-}
-
 #include "tst_recorder.moc"

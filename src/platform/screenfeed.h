@@ -77,6 +77,9 @@ private:
     Outcome startPipeline(QObject *parent, const QString &gstreamer, const QStringList &source, int remoteFd);
     // While paused on X: a GStreamer found holding the X server runs again, and is stopped anew.
     void keepTheDesktop();
+    // GStreamer, stopped while it held the X server, runs again; waits for the server's
+    // answer to the question it had not answered (an xcb_get_input_focus_cookie_t).
+    void letRun(struct xcb_get_input_focus_cookie_t unanswered);
 
     QString m_failure;
     QString m_session;          // the portal session's object path

@@ -442,9 +442,16 @@ void ScreenFeed::pause()
             return;
         }
         qDebug() << "GStreamer was stopped while it held the X server: it runs again and is stopped anew.";
-        ::kill(pid, SIGCONT);
-        ::free(xcb_get_input_focus_reply(m_x, cookie, nullptr));
+        letRun(cookie);
     }
+}
+
+void ScreenFeed::letRun(xcb_get_input_focus_cookie_t unanswered)
+{
+    ::kill(pid_t(m_process->processId()), SIGCONT);
+    m_paused = false;
+    // Comes once GStreamer has let go of the server.
+    ::free(xcb_get_input_focus_reply(m_x, unanswered, nullptr));
 }
 
 void ScreenFeed::keepTheDesktop()
@@ -453,9 +460,7 @@ void ScreenFeed::keepTheDesktop()
     if (!m_paused || !m_x || xcb_connection_has_error(m_x) || xAnswers(m_x, 50, &cookie))
         return;
     qDebug() << "GStreamer held the X server in the pause: it runs again and is stopped anew.";
-    ::kill(pid_t(m_process->processId()), SIGCONT);
-    m_paused = false;
-    ::free(xcb_get_input_focus_reply(m_x, cookie, nullptr));
+    letRun(cookie);
     pause();
 }
 
