@@ -82,11 +82,12 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
     // ld(0): time of the first sample, ld(1): the correction, ld(3): clock at the last
     // packet, ld(4): clock at the last stall, ld(5): jumps, ld(6): this packet's lead.
     // A pause stalls the input's filters: what comes after is moved back so that the sound
-    // taken in when FFmpeg runs again follows on from what came before. When that was is
-    // read off the wall clock, less the shortest delay yet seen between a packet's end and
-    // its arrival here (ld(7); ld(2): where the sound so far ends, ld(3): this packet's
-    // delay). A busy FFmpeg reads the sound late, by a tenth of a second and more, so
-    // moving back by the stall alone left that much of the pause's silence in the file.
+    // the server took in as FFmpeg ran again follows on from what came before. When that
+    // was: the wall clock as the first packet after the stall arrives, less the shortest
+    // delay yet seen between a packet's end and its arrival (in the next filter's own
+    // memory, ld(7); ld(2): where the sound so far ends, ld(3): this packet's delay). A busy
+    // FFmpeg reads the sound late, by a tenth of a second and more: moved back by the stall
+    // alone, the sound kept that much of the pause's silence.
     // The sound server keeps what a paused FFmpeg's muted streams get, silence, and
     // hands it over on resume, up to its buffer's size: digital silence is dropped (in
     // 100 ms pieces first, which takes most of a long pause's cheaply, then in 2.5 ms
