@@ -214,21 +214,16 @@ QStringList pipeline(const QStringList &source, int width, int height, int outpu
             QStringLiteral("!"), QStringLiteral("fdsink"), QStringLiteral("fd=%1").arg(outputFd)};
 }
 
-// The size of the X display's screen in pixels; empty when it cannot be reached.
-QSize xScreenSize(const QString &display)
+// The size of screen `number` of the display `connection` is open on, in pixels;
+// empty when it cannot be reached.
+QSize xScreenSize(xcb_connection_t *connection, int number)
 {
-    int number = 0;
-    xcb_connection_t *connection = xcb_connect(display.toLocal8Bit().constData(), &number);
-    QSize size;
-    if (!xcb_connection_has_error(connection)) {
-        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-        for (; screens.rem > 0 && number > 0; --number)
-            xcb_screen_next(&screens);
-        if (screens.rem > 0)
-            size = QSize(screens.data->width_in_pixels, screens.data->height_in_pixels);
-    }
-    xcb_disconnect(connection);
-    return size;
+    if (xcb_connection_has_error(connection))
+        return {};
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (; screens.rem > 0 && number > 0; --number)
+        xcb_screen_next(&screens);
+    return screens.rem > 0 ? QSize(screens.data->width_in_pixels, screens.data->height_in_pixels) : QSize();
 }
 
 // Whether the X server answers `connection` within `ms`; when it does not, the answer is
@@ -281,17 +276,20 @@ ScreenFeed::~ScreenFeed()
 ScreenFeed::Outcome ScreenFeed::startOnX(QObject *parent, const QString &display)
 {
     const QString gstreamer = gstreamerProgram();
+    // One connection, kept: a server whose last client leaves resets itself, and the
+    // next one to connect waits for that (65 ms on Xvfb), all of it after START.
+    if (m_x)
+        xcb_disconnect(m_x);
+    int number = 0;
+    m_x = xcb_connect(display.toLocal8Bit().constData(), &number);
     // x264 wants even sizes.
-    const QSize size = xScreenSize(display);
+    const QSize size = xScreenSize(m_x, number);
     m_width = size.width() & ~1;
     m_height = size.height() & ~1;
     if (gstreamer.isEmpty() || m_width <= 0 || m_height <= 0) {
         m_failure = QStringLiteral("the X display %1 could not be read.").arg(display);
         return Outcome::Failed;
     }
-    if (m_x)
-        xcb_disconnect(m_x);
-    m_x = xcb_connect(display.toLocal8Bit().constData(), nullptr);
     const Outcome outcome = startPipeline(parent, gstreamer, xSource(display), -1);
     if (outcome == Outcome::Started) {
         m_watch = new QTimer(m_process);  // goes with it

@@ -21,6 +21,10 @@ constexpr int kStopTimeoutMs = 5000;
 // FFmpeg's filters tell a pause by its stall (see FfmpegCommand): a shorter one
 // would stay in the file.
 constexpr int kShortestPauseMs = 500;
+// FFmpeg reads its sound a little behind (the server hands it over in blocks), and
+// "q" leaves unread whatever it has not taken in yet: 0 to 0.1 s of the last sound
+// before STOP, measured. It gets that long to read it.
+constexpr int kStopGraceMs = 50;
 constexpr char kRecording[] = "caprelloRecording";
 
 bool endedWell(const QProcess *process)
@@ -174,6 +178,10 @@ void RecorderWorker::doStop()
 {
     if (!m_process)
         return;
+    const bool paused = m_pausedFor.isValid();
+    m_pausedFor.invalidate();  // the next recording starts unpaused
+    if (!paused)
+        QThread::msleep(kStopGraceMs);
     // The end handler may run inside the wait and release m_process, hence the copy.
     sendStopCommand(m_process);
 }
