@@ -81,7 +81,13 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
     // when FFmpeg froze would come out after the stall and be counted as the pause's.
     // ld(0): time of the first sample, ld(1): the correction, ld(3): clock at the last
     // packet, ld(4): clock at the last stall, ld(5): jumps, ld(6): this packet's lead.
-    // A pause stalls the input's filters: what comes after is moved back by the stall.
+    // A pause stalls the input's filters: what comes after is moved back so that the sound
+    // the server took in as FFmpeg ran again follows on from what came before. When that
+    // was: the wall clock as the first packet after the stall arrives, less the shortest
+    // delay yet seen between a packet's end and its arrival (in the next filter's own
+    // memory, ld(7); ld(2): where the sound so far ends, ld(3): this packet's delay). A busy
+    // FFmpeg reads the sound late, by a tenth of a second and more: moved back by the stall
+    // alone, the sound kept that much of the pause's silence.
     // The sound server keeps what a paused FFmpeg's muted streams get, silence, and
     // hands it over on resume, up to its buffer's size: digital silence is dropped (in
     // 100 ms pieces first, which takes most of a long pause's cheaply, then in 2.5 ms
@@ -107,7 +113,9 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
             "if(gt(abs(ld(6)),0.1),st(5,ld(5)+ld(6)),st(1,ld(1)+ld(6)*NB_SAMPLES/SR/30)));"
             "(ld(0)+ld(1))*SR+N',"
             "aresample=async=100:min_hard_comp=1:flags=res,"
-            "asetpts='if(N*gt(RTCTIME-ld(0),%2),st(1,ld(1)+(RTCTIME-ld(0))/1e6*SR));st(0,RTCTIME);PTS-ld(1)',"
+            "asetpts='st(3,RTCTIME/1e6-(PTS+NB_SAMPLES)/SR);if(N*gt(RTCTIME-ld(0),%2),"
+            "st(1,max(ld(1),(RTCTIME/1e6-ld(7))*SR-ld(2))),st(7,if(N,min(ld(7),ld(3)),ld(3))));"
+            "st(0,RTCTIME);st(2,PTS+NB_SAMPLES-ld(1));PTS-ld(1)',"
             "aeval='if(lt(t,ld(0)-0.0001),val(ch),st(0,t)*0+val(ch)+1e-9)':c=same:enable='not(lt(t,ld(0)-1))+0*st(0,max(t,ld(0)))',"
             "asetnsamples=n=4800:p=0,%3,asetnsamples=n=120:p=0,%3,"
             "asetpts='st(1,max(PTS,ld(2)));st(2,ld(1)+NB_SAMPLES);ld(1)',"
