@@ -46,8 +46,10 @@ caprello_sound_stop() {
 caprello_desktop_start() {
     CAPRELLO_DESKTOP_TMP=$(mktemp -d)
 
-    # -displayfd picks a free display number: never assume :99 is free.
-    Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp 3>"$CAPRELLO_DESKTOP_TMP/display" \
+    # -displayfd picks a free display number: never assume :99 is free. -noreset: a
+    # desktop always has clients, this one often none between recordings, and a server
+    # that resets when its last client leaves keeps the next one waiting, or drops it.
+    Xvfb -displayfd 3 -screen 0 1280x720x24 -nolisten tcp -noreset 3>"$CAPRELLO_DESKTOP_TMP/display" \
         >"$CAPRELLO_DESKTOP_TMP/xvfb.log" 2>&1 &
     CAPRELLO_XVFB_PID=$!
     local i
