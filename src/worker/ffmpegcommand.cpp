@@ -151,9 +151,9 @@ QString pictureFilter(const QString &crop, const QString &base)
     // for a frame. The last grab before the pause came some half a frame before it, the
     // first after the resume some half a frame after it (19 and 15 ms on average at 8
     // pauses, the stamps being whole frames): with only half a frame left in, each pause
-    // took some 17 ms too much out of the picture. Only a jump within a queue's length (and a few) of a stall
-    // of FFmpeg (the grabs queued before the pause come first; FFmpeg may have been
-    // behind, after a long pause) is a pause, not a slow grab.
+    // took some 17 ms too much out of the picture. Only a jump within a queue's length
+    // (and a few) of a stall of FFmpeg (the grabs queued before the pause come first;
+    // FFmpeg may have been behind, after a long pause) is a pause, not a slow grab.
     // A grab that comes late after the resume (its thread waiting for room in FFmpeg's
     // queue) is no later in the file than the resume itself: the cut ends there.
     // ld(0): clock at the last frame, ld(1): time taken out, ld(2): last stamp,
@@ -161,11 +161,10 @@ QString pictureFilter(const QString &crop, const QString &base)
     // Then a steady rate from the first grab on: the file's picture starts there, not
     // with copies of it.
     return QStringLiteral("[0:v]%1setpts='if(eq(N,0),st(3,-100));if(N*gt(RTCTIME-ld(0),%2),st(3,N)+st(4,RTCTIME/1e6));"
-                          "if(lt(N-ld(3),%6)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-1/%3)+st(3,-100));"
-                          "st(0,RTCTIME);st(2,T);(T-%4-ld(1))/TB',fps=%5[vout]")
+                          "if(lt(N-ld(3),%5)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-1/%3)+st(3,-100));"
+                          "st(0,RTCTIME);st(2,T);(T-%4-ld(1))/TB',fps=%3[vout]")
             .arg(crop.isEmpty() ? QString() : crop + QLatin1Char(','), QLatin1String(kStallUs),
-                 QString::number(kFramesPerSecond), base, QString::number(kFramesPerSecond),
-                 QString::number(kScreenQueue + 8));
+                 QString::number(kFramesPerSecond), base, QString::number(kScreenQueue + 8));
 }
 
 } // namespace
