@@ -18,12 +18,31 @@ else
     source "$root/scripts/virtual-desktop.sh"
 fi
 work=$(mktemp -d)
+# The flashes (the region's brightness past 200) and the beeps (the 3000 Hz band past -30 dB)
+# from FFmpeg's metadata print of these filters, as times.
+seen_filter="signalstats,metadata=print:key=lavfi.signalstats.YAVG:file"
+heard_filter="bandpass=f=3000:width_type=h:w=200,asetnsamples=n=240:p=0,astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=RMS_level,ametadata=print:key=lavfi.astats.Overall.RMS_level:file"
+flashes() { awk -F'[:= ]+' '/pts_time/ {t = $NF} /YAVG/ {if ($NF >= 200 && !on) print t; on = $NF >= 200}' "$@"; }
+beeps() { awk -F'[:= ]+' '/pts_time/ {t = $NF} /RMS_level/ {v = ($NF == "-inf") ? -999 : $NF; if (v >= -30 && !on) print t; on = v >= -30}' "$@"; }
 trap 'kill $(jobs -p) 2>/dev/null; caprello_desktop_stop; rm -rf "$work"' EXIT
 caprello_desktop_start >/dev/null
 export HOME=$work QT_QPA_PLATFORM=xcb
 SDL_AUDIODRIVER=pulseaudio ffplay -loglevel error -nostats -left 960 -top 0 -x 320 -y 240 -noborder -f lavfi \
     "testsrc2=s=320x240:r=30,drawbox=w=160:c=white:t=fill:enable='lt(mod(t\,1)\,0.1)'[out0];aevalsrc='0.8*sin(2*PI*3000*t)*lt(mod(t\,1)\,0.1)'[out1]" &
 sleep 2
+# What the file is held against: the flash as X shows it (100 grabs a second) and the beep
+# as the sink plays it, each stamped with the wall clock as it is read, so that what the
+# player itself does is told apart from what the recording does. The sound in the server's
+# usual deliveries: smaller ones asked for here would be the recording's too. Not on
+# Wayland: XWayland's root window shows none of it.
+t0=$(date +%s); reference=""
+if [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    ffmpeg -v error -f x11grab -draw_mouse 0 -framerate 100 -video_size 160x240 -grab_x 960 -grab_y 0 -i "$DISPLAY" \
+        -f pulse -i speakers.monitor -copyts \
+        -map 0:v -vf "setpts=PTS-$t0/TB,$seen_filter=$work/ref-picture" -f null - \
+        -map 1:a -af "asetpts=PTS-$t0/TB,$heard_filter=$work/ref-sound" -f null - </dev/null 2>"$work/ref.log" &
+    reference=$!
+fi
 "$exe" >"$work/app.log" 2>&1 &
 app=$!
 window=$(xdotool search --sync --onlyvisible --pid $app --name '^Caprello$' | head -1)
@@ -32,6 +51,8 @@ now() { date +%s.%N; }
 click 860 152; started=$(now)                   # START
 # When FFmpeg really stops and runs again: its state in /proc, every half millisecond.
 for ((i = 0; i < 100; i++)); do ffmpeg_pid=$(pgrep -P $app -x ffmpeg || true); [ -n "$ffmpeg_pid" ] && break; sleep 0.05; done
+# The wall-clock time the file counts from, as the program gave it to FFmpeg.
+base=$(tr '\0' '\n' </proc/$ffmpeg_pid/cmdline | grep -o "T-[0-9][0-9.]*" | head -1 | cut -c3-)
 python3 - "$ffmpeg_pid" >"$work/stops" <<'PY' &
 import sys, time
 last = None
@@ -46,6 +67,10 @@ while True:
     time.sleep(0.0005)
 PY
 sleep 3
+# The file as it is being written counts from that time; the copy made at STOP starts at
+# its earliest stream (the sound, some hundredths in, less the encoder's priming).
+cp "$work"/Desktop/ScreenRecordings/*.mp4 "$work/early.mp4"
+shift=$(ffprobe -v error -show_entries stream=start_time -of csv=p=0 "$work/early.mp4" | sort -n | head -1)
 at=""; paused=0                                 # each pause's time in the file
 for ((i = 0; i < pauses; i++)); do
     # 1.00 to 1.99 s: pauses all of one length would meet the sound server's blocks
@@ -57,12 +82,10 @@ done
 sleep $((minutes * 60 - 3 - 4 * pauses > 0 ? minutes * 60 - 3 - 4 * pauses : 1))
 click 860 152; sleep 5                          # STOP
 click 936 24; wait $app || true
+[ -z "$reference" ] || { kill -INT $reference; wait $reference || true; }
 file=$(ls "$work"/Desktop/ScreenRecordings/*.mp4)
-# Rising edges: the flash region's brightness past 200, the beep's band past -30 dB.
-ffmpeg -v error -i "$file" -an -vf "crop=160:240:960:0,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-" \
-    -f null - | awk -F'[:= ]+' '/pts_time/ {t = $NF} /YAVG/ {if ($NF >= 200 && !on) print t; on = $NF >= 200}' >"$work/seen"
-ffmpeg -v error -i "$file" -vn -af "bandpass=f=3000:width_type=h:w=200,asetnsamples=n=240:p=0,astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=RMS_level,ametadata=print:key=lavfi.astats.Overall.RMS_level:file=-" \
-    -f null - | awk -F'[:= ]+' '/pts_time/ {t = $NF} /RMS_level/ {v = ($NF == "-inf") ? -999 : $NF; if (v >= -30 && !on) print t; on = v >= -30}' >"$work/heard"
+ffmpeg -v error -i "$file" -an -vf "crop=160:240:960:0,$seen_filter=-" -f null - | flashes >"$work/seen"
+ffmpeg -v error -i "$file" -vn -af "$heard_filter=-" -f null - | beeps >"$work/heard"
 duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$file")
 echo "$duration s recorded; flash to beep in ms (min .. max):"
 awk -v d="$duration" -v p="$pauses" -v at="$at" 'BEGIN { split(at, a, " ") } NR == FNR {h[n++] = $1; next}
@@ -102,4 +125,49 @@ picture, sound = phases(seen), phases(heard)
 print("each pause: how long FFmpeg was stopped; how much more than that the picture and the sound lost, by then (ms)")
 for k, (p0, p1) in enumerate(spans, 1):
     print(f"  pause {k:2d}: {1000 * (p1 - p0):6.0f}   picture {picture[k]:+5.0f}   sound {sound[k]:+5.0f}")
+PY
+# Against the reference: how late each flash and each beep lies in the file, in real time
+# (the file's time plus the time it counts from, plus the real stops before it), and the
+# player's own flash to beep.
+[ -z "$reference" ] || python3 - "$(awk -v b="$base" -v s="$shift" 'BEGIN { printf "%.6f", b + s }')" "$t0" "$work/stops" "$work/seen" "$work/heard" \
+    <(flashes "$work/ref-picture") <(beeps "$work/ref-sound") <<'PY'
+import statistics, sys
+base, t0 = float(sys.argv[1]), float(sys.argv[2])
+stops = [line.split() for line in open(sys.argv[3])]
+spans = [(float(a[0]), float(b[0])) for a, b in zip(stops[0::2], stops[1::2]) if a[1] == "T"]
+seen, heard, ref_seen, ref_heard = ([float(v) for v in open(f)] for f in sys.argv[4:8])
+ref_seen, ref_heard = [t + t0 for t in ref_seen], [t + t0 for t in ref_heard]
+at, gone = [], 0.0
+for p0, p1 in spans:
+    at.append(p0 - base - gone)
+    gone += p1 - p0
+end = max(seen + heard)
+def spell(values):
+    return f"{statistics.median(values):+4.0f} ({min(values):+.0f} .. {max(values):+.0f})" if values else "   -"
+def nearest(values, t):
+    return min(values, key=lambda v: abs(v - t))
+def matched(onsets, reference):
+    # Each onset of the file with its span, its real time and the player's same onset.
+    for t in onsets:
+        k = sum(t > a for a in at)
+        if any(abs(t - a) < 0.3 for a in at):
+            continue
+        real = t + base + sum(p1 - p0 for p0, p1 in spans[:k])
+        r = nearest(reference, real)
+        if abs(r - real) < 0.4:
+            yield ("last minute" if t > max(end - 60, at[-1] + 3 if at else 0) else f"after pause {k}" if k else "before the pauses"), t, real, r
+def by_span(rows):
+    out = {}
+    for span, value in rows:
+        out.setdefault(span, []).append(1000 * value)
+    return out
+picture = by_span((span, real - r) for span, t, real, r in matched(seen, ref_seen))
+sound = by_span((span, real - r) for span, t, real, r in matched(heard, ref_heard))
+# A flash's beep in the file against the same flash's beep in the player: what the
+# recording itself parts.
+apart = by_span((span, (nearest(heard, t) - t) - (nearest(ref_heard, r) - r)) for span, t, real, r in matched(seen, ref_seen))
+print(f"the player itself, flash to beep (ms): {spell([1000 * (nearest(ref_heard, s) - s) for s in ref_seen[3:]])}")
+print("against the player (ms, median (min .. max)): how late the file has each flash and each beep, and how far it moves a beep from its flash")
+for span in sorted(set(picture) | set(sound), key=lambda s: (s != "before the pauses", s == "last minute", s)):
+    print(f"  {span:18s} picture {spell(picture.get(span, []))}   sound {spell(sound.get(span, []))}   beep {spell(apart.get(span, []))}")
 PY

@@ -62,7 +62,7 @@ void TestPure::command_data()
     QTest::newRow("Wayland area on a second screen")
         << CaptureBackend::PortalPulse << order("Custom Area", 1.0, 1.0, {1380, 50, 800, 600})
         << "-nofind_stream_info|-thread_queue_size|32|-f|rawvideo|-use_wallclock_as_timestamps|1|-pixel_format|bgr0|-video_size|1920x1080|"
-           "-framerate|30|-i|/dev/fd/9|-thread_queue_size|1024|-f|pulse|-i|Stereo Mix (Realtek)|-thread_queue_size|1024|-f|pulse|-i|Microphone (USB \"2\")|-filter_complex|"
+           "-framerate|1000|-i|/dev/fd/9|-thread_queue_size|1024|-f|pulse|-i|Stereo Mix (Realtek)|-thread_queue_size|1024|-f|pulse|-i|Microphone (USB \"2\")|-filter_complex|"
            "[0:v]crop=w=min(800\\,iw-100):h=min(600\\,ih-50):x=100:y=50,setpts='…',fps=30[vout];" + sound.arg(1).arg("1.0").arg(2).arg("1.0")
            + video + "-y|" + file
         << FfmpegCommand::Screen{{}, 9, 1920, 1080, 1280, 0} << "1706709909.126";

@@ -380,6 +380,10 @@ ScreenFeed::Outcome ScreenFeed::startPipeline(QObject *parent, const QString &gs
         return Outcome::Failed;
     }
     m_readEnd = ends[0];
+    // Room for a good part of a frame (the default 64 KiB is under 2 % of one): a frame
+    // then crosses in a few reads, not some sixty turns of GStreamer and FFmpeg, each
+    // waiting to be scheduled, which stamped frames up to tens of milliseconds late.
+    ::fcntl(ends[0], F_SETPIPE_SZ, 1 << 20);
 
     m_process = new QProcess(parent);
     m_process->setStandardInputFile(QProcess::nullDevice());

@@ -28,13 +28,15 @@ QStringList screenInput(Platform::CaptureBackend backend, const Screen &screen)
         // Raw frames carry no size and no time: the size is told here, and each frame
         // is stamped when FFmpeg reads it, as x11grab stamps its grabs. The pipeline
         // hands over only the newest frame, so the picture is never behind the sound.
+        // The "frame rate" here is only the stamps' unit: milliseconds. In whole frames
+        // each stamp was rounded by up to half a frame, and so was a pause's cut.
         // Opened by its file name: an input named "pipe:..." turns off FFmpeg's reading
         // of its standard input, and with it the "q" that stops the recording.
         return queue + QStringList{QStringLiteral("-f"), QStringLiteral("rawvideo"),
                 QStringLiteral("-use_wallclock_as_timestamps"), QStringLiteral("1"),
                 QStringLiteral("-pixel_format"), QStringLiteral("bgr0"),
                 QStringLiteral("-video_size"), QStringLiteral("%1x%2").arg(screen.width).arg(screen.height),
-                QStringLiteral("-framerate"), QString::number(kFramesPerSecond),
+                QStringLiteral("-framerate"), QStringLiteral("1000"),
                 QStringLiteral("-i"), QStringLiteral("/dev/fd/%1").arg(screen.pipe)};
     }
     return queue + QStringList{QStringLiteral("-f"), QStringLiteral("gdigrab"), QStringLiteral("-i"), QStringLiteral("desktop")};
@@ -146,12 +148,14 @@ QString cropFilter(int x, int y, int w, int h)
 // The picture's times: "[0:v][crop,]setpts=...[vout]".
 QString pictureFilter(const QString &crop, const QString &base)
 {
-    // Each grab is stamped with the time it was taken, so the first one after a
-    // pause is a whole pause later than the one before: that jump is taken out, but
-    // for a frame. The last grab before the pause came some half a frame before it, the
-    // first after the resume some half a frame after it (19 and 15 ms on average at 8
-    // pauses, the stamps being whole frames): with only half a frame left in, each pause
-    // took some 17 ms too much out of the picture. Only a jump within a queue's length
+    // Each grab is stamped with the time FFmpeg read it, so the first one after a
+    // pause is a whole pause later than the one before: that jump is taken out, but for
+    // the lag. The last grab before the pause was read some half a frame before it, the
+    // first after the resume some 11 ms after it (GStreamer grabs the moment it runs
+    // again; 15 to 21 and 11 to 12 ms on average, 3 runs of 8 pauses on X). A frame
+    // too shows the screen as it was that lag before FFmpeg read it (half a frame on
+    // average since the screen changed, and the way to FFmpeg): every stamp is moved
+    // back by it, or the picture came some 25 ms after the sound. Only a jump within a queue's length
     // (and a few) of a stall of FFmpeg (the grabs queued before the pause come first;
     // FFmpeg may have been behind, after a long pause) is a pause, not a slow grab.
     // A grab that comes late after the resume (its thread waiting for room in FFmpeg's
@@ -161,10 +165,11 @@ QString pictureFilter(const QString &crop, const QString &base)
     // Then a steady rate from the first grab on: the file's picture starts there, not
     // with copies of it.
     return QStringLiteral("[0:v]%1setpts='if(eq(N,0),st(3,-100));if(N*gt(RTCTIME-ld(0),%2),st(3,N)+st(4,RTCTIME/1e6));"
-                          "if(lt(N-ld(3),%5)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-1/%3)+st(3,-100));"
-                          "st(0,RTCTIME);st(2,T);(T-%4-ld(1))/TB',fps=%3[vout]")
+                          "if(lt(N-ld(3),%5)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-%6)+st(3,-100));"
+                          "st(0,RTCTIME);st(2,T);(T-%4-ld(1)-%6)/TB',fps=%3[vout]")
             .arg(crop.isEmpty() ? QString() : crop + QLatin1Char(','), QLatin1String(kStallUs),
-                 QString::number(kFramesPerSecond), base, QString::number(kScreenQueue + 8));
+                 QString::number(kFramesPerSecond), base, QString::number(kScreenQueue + 8),
+                 QString::number(0.5 / kFramesPerSecond + 0.011, 'f', 4));
 }
 
 } // namespace
