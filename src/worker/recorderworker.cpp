@@ -152,6 +152,10 @@ void RecorderWorker::doRecord(const QString &fileName, const QString &micDevice,
 
 bool RecorderWorker::sendStopCommand(QProcess *proc)
 {
+    // A paused FFmpeg took in its last sound before the pause.
+    if (!m_pausedFor.isValid())
+        QThread::msleep(kStopGraceMs);
+    m_pausedFor.invalidate();  // the next recording starts unpaused
     qDebug() << "Sending 'q' to FFMPEG to stop gracefully...";
     proc->write("q\n");
     // In the pipe before a paused FFmpeg runs again: the first thing it does then is
@@ -178,10 +182,6 @@ void RecorderWorker::doStop()
 {
     if (!m_process)
         return;
-    const bool paused = m_pausedFor.isValid();
-    m_pausedFor.invalidate();  // the next recording starts unpaused
-    if (!paused)
-        QThread::msleep(kStopGraceMs);
     // The end handler may run inside the wait and release m_process, hence the copy.
     sendStopCommand(m_process);
 }
