@@ -13,9 +13,20 @@ constexpr int kFramesPerSecond = ScreenFeed::kFramesPerSecond;
 // between two frames. The worker makes every pause last that long.
 constexpr char kStallUs[] = "400000";
 
+// How long after a grab FFmpeg reads it, through the pipe (measured on X: the first grab
+// after a resume, taken the moment GStreamer runs again, was read 10 to 13 ms after it
+// on average).
+constexpr double kPipeLagS = 0.011;
+
 // Frames the screen input may queue while FFmpeg is behind; a pause's jump in the grabs'
 // stamps can come only after all of them.
 constexpr int kScreenQueue = 32;
+
+// The screen comes from GStreamer through a pipe (else from a grabber inside FFmpeg).
+bool throughPipe(Platform::CaptureBackend backend)
+{
+    return backend == Platform::CaptureBackend::PortalPulse || backend == Platform::CaptureBackend::X11Feed;
+}
 
 QStringList screenInput(Platform::CaptureBackend backend, const Screen &screen)
 {
@@ -24,7 +35,7 @@ QStringList screenInput(Platform::CaptureBackend backend, const Screen &screen)
     const QStringList queue{QStringLiteral("-thread_queue_size"), QString::number(kScreenQueue)};
     if (backend == Platform::CaptureBackend::X11Pulse)
         return queue + QStringList{QStringLiteral("-f"), QStringLiteral("x11grab"), QStringLiteral("-i"), screen.display};
-    if (backend == Platform::CaptureBackend::PortalPulse || backend == Platform::CaptureBackend::X11Feed) {
+    if (throughPipe(backend)) {
         // Raw frames carry no size and no time: the size is told here, and each frame
         // is stamped when FFmpeg reads it, as x11grab stamps its grabs. The pipeline
         // hands over only the newest frame, so the picture is never behind the sound.
@@ -145,31 +156,36 @@ QString cropFilter(int x, int y, int w, int h)
             .arg(QString::number(w), QString::number(h), QString::number(x), QString::number(y));
 }
 
-// The picture's times: "[0:v][crop,]setpts=...[vout]".
-QString pictureFilter(const QString &crop, const QString &base)
+// The picture's times: "[0:v][crop,]setpts=...[vout]". `piped`: the grabs come through
+// the pipe, stamped as FFmpeg reads them.
+QString pictureFilter(const QString &crop, const QString &base, bool piped)
 {
-    // Each grab is stamped with the time FFmpeg read it, so the first one after a
-    // pause is a whole pause later than the one before: that jump is taken out, but for
-    // the lag. The last grab before the pause was read some half a frame before it, the
-    // first after the resume some 11 ms after it (GStreamer grabs the moment it runs
-    // again; 15 to 21 and 11 to 12 ms on average, 3 runs of 8 pauses on X). A frame
-    // too shows the screen as it was that lag before FFmpeg read it (half a frame on
-    // average since the screen changed, and the way to FFmpeg): every stamp is moved
-    // back by it, or the picture came some 25 ms after the sound. Only a jump within a queue's length
-    // (and a few) of a stall of FFmpeg (the grabs queued before the pause come first;
-    // FFmpeg may have been behind, after a long pause) is a pause, not a slow grab.
+    // Each grab is stamped with the time it was read, so the first one after a pause is
+    // a whole pause later than the one before: that jump is taken out, but for the lag.
+    // Through the pipe, the last grab before the pause was read some half a frame before
+    // it and the first after the resume some 11 ms after it (GStreamer grabs the moment
+    // it runs again; 14 to 22 and 10 to 13 ms on average, 3 runs of 8 pauses on X), and
+    // any frame shows the screen as it was that long before FFmpeg read it (half a frame
+    // on average since the screen changed, and the way through the pipe): every stamp is
+    // moved back by it, or the picture came some 25 ms after the sound. The grabbers
+    // inside FFmpeg (Windows, and x11grab) keep a whole frame, as measured before.
+    // Only a jump within a queue's length (and a few) of a stall of FFmpeg (the grabs
+    // queued before the pause come first; FFmpeg may have been behind, after a long
+    // pause) is a pause, not a slow grab.
     // A grab that comes late after the resume (its thread waiting for room in FFmpeg's
     // queue) is no later in the file than the resume itself: the cut ends there.
     // ld(0): clock at the last frame, ld(1): time taken out, ld(2): last stamp,
     // ld(3): the frame at which FFmpeg was seen stalled (-100: none), ld(4): when.
     // Then a steady rate from the first grab on: the file's picture starts there, not
     // with copies of it.
+    const double lag = 0.5 / kFramesPerSecond + kPipeLagS;
     return QStringLiteral("[0:v]%1setpts='if(eq(N,0),st(3,-100));if(N*gt(RTCTIME-ld(0),%2),st(3,N)+st(4,RTCTIME/1e6));"
                           "if(lt(N-ld(3),%5)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-%6)+st(3,-100));"
-                          "st(0,RTCTIME);st(2,T);(T-%4-ld(1)-%6)/TB',fps=%3[vout]")
+                          "st(0,RTCTIME);st(2,T);(T-%4-ld(1)-%7)/TB',fps=%3[vout]")
             .arg(crop.isEmpty() ? QString() : crop + QLatin1Char(','), QLatin1String(kStallUs),
                  QString::number(kFramesPerSecond), base, QString::number(kScreenQueue + 8),
-                 QString::number(0.5 / kFramesPerSecond + 0.011, 'f', 4));
+                 QString::number(piped ? lag : 1.0 / kFramesPerSecond, 'f', 4),
+                 QString::number(piped ? lag : 0.0, 'f', 4));
 }
 
 } // namespace
@@ -211,7 +227,7 @@ QStringList arguments(const Order &order, Platform::CaptureBackend backend, cons
              << audioInput(backend, order.speakerDevice)
              << audioInput(backend, order.micDevice)
              << QStringLiteral("-filter_complex")
-             << pictureFilter(crop, base) + QLatin1Char(';') + audioMixFilter(1, order.speakerVolume, order.micVolume, base)
+             << pictureFilter(crop, base, throughPipe(backend)) + QLatin1Char(';') + audioMixFilter(1, order.speakerVolume, order.micVolume, base)
              << QStringLiteral("-map") << QStringLiteral("[vout]")
              << QStringLiteral("-map") << QStringLiteral("[aout]");
         args << QStringLiteral("-fps_mode") << QStringLiteral("passthrough");

@@ -55,7 +55,14 @@ start_app() {
     rm -f "$dir"/standin-*.txt
     (cd "$tmp" && exec wine "$dir/caprello.exe" >"$tmp/app.log" 2>&1) &
     app_pid=$!
-    window="$(timeout 60 xdotool search --sync --onlyvisible --name '^Caprello$' 2>/dev/null | head -1)"
+    # Asked anew each second: a window that goes while xdotool reads it (Wine's own, or
+    # the last run's) ends a waiting search with BadWindow, and it finds nothing.
+    window=""
+    for _ in $(seq 60); do
+        window="$(xdotool search --onlyvisible --name '^Caprello$' 2>/dev/null | head -1)"
+        [ -n "$window" ] && break
+        sleep 1
+    done
     [ -n "$window" ] || { echo "FAIL: no Caprello window"; shot no-window; cat "$tmp/app.log"; exit 1; }
     wait_for 20 window_drawn
 }
