@@ -98,26 +98,39 @@ awk -v d="$duration" -v p="$pauses" -v at="$at" 'BEGIN { split(at, a, " ") } NR 
     END { for (k in s) printf "  %-32s %+.0f .. %+.0f\n", k, lo[k] * 1000, hi[k] * 1000 }' "$work/heard" "$work/seen" | sort
 # How much each pause took out of the picture and out of the sound, against how long FFmpeg
 # was really stopped: ffplay's flashes and beeps keep a one-second beat in real time, so
-# the beat's phase in the file moves by what a cut took out too much or too little.
-python3 - "$started" "$work/stops" "$work/seen" "$work/heard" <<'PY'
+# the beat's phase in the file moves by what a cut took out too much or too little. Then,
+# against the reference: how late each flash and each beep lies in the file in real time
+# (the file's time, plus the time it counts from, plus the real stops before it), and the
+# player's own flash to beep.
+player=()
+if [ -n "$reference" ]; then
+    flashes "$work/ref-picture" >"$work/ref-seen"; beeps "$work/ref-sound" >"$work/ref-heard"
+    player=("$work/ref-seen" "$work/ref-heard")
+fi
+python3 - "$(awk -v b="$base" -v s="$shift" 'BEGIN { printf "%.6f", b + s }')" "$t0" "$work/stops" "$work/seen" "$work/heard" \
+    "${player[@]}" <<'PY'
 import statistics, sys
-started = float(sys.argv[1])
-stops = [line.split() for line in open(sys.argv[2])]
+base, t0 = float(sys.argv[1]), float(sys.argv[2])
+stops = [line.split() for line in open(sys.argv[3])]
 spans = [(float(a[0]), float(b[0])) for a, b in zip(stops[0::2], stops[1::2]) if a[1] == "T"]
-seen, heard = ([float(v) for v in open(f)] for f in sys.argv[3:5])
+seen, heard, *reference = ([float(v) for v in open(f)] for f in sys.argv[4:])
 at, gone = [], 0.0  # each pause's place in the file, and the real time stopped before it
 for p0, p1 in spans:
-    at.append(p0 - started - gone)
+    at.append(p0 - base - gone)
     gone += p1 - p0
-def phases(onsets):
-    # The beat's phase after each pause (0: before the first), real time read back from
-    # the file time with the real stops; onsets within 0.3 s of a pause are left out.
-    out = [[] for _ in range(len(spans) + 1)]
+end = max(seen + heard)
+def placed(onsets):
+    # Each onset's span, file time and real time; onsets within 0.3 s of a pause are left out.
     for t in onsets:
         k = sum(t > a for a in at)
         if all(abs(t - a) > 0.3 for a in at):
-            real = t + sum(p1 - p0 for p0, p1 in spans[:k])
-            out[k].append(real)
+            span = "last minute" if t > max(end - 60, at[-1] + 3 if at else 0) else f"after pause {k}" if k else "before the pauses"
+            yield k, span, t, t + base + sum(p1 - p0 for p0, p1 in spans[:k])
+def phases(onsets):
+    # The beat's phase after each pause (0: before the first).
+    out = [[] for _ in range(len(spans) + 1)]
+    for k, span, t, real in placed(onsets):
+        out[k].append(real)
     first = statistics.median(r % 1 for r in out[0]) if out[0] else 0
     # A cut that took out e too much moves the beat in the file e earlier: -e.
     return [-statistics.median(((r - first + 0.5) % 1) - 0.5 for r in rs) * 1000 if rs else float("nan") for rs in out]
@@ -125,37 +138,19 @@ picture, sound = phases(seen), phases(heard)
 print("each pause: how long FFmpeg was stopped; how much more than that the picture and the sound lost, by then (ms)")
 for k, (p0, p1) in enumerate(spans, 1):
     print(f"  pause {k:2d}: {1000 * (p1 - p0):6.0f}   picture {picture[k]:+5.0f}   sound {sound[k]:+5.0f}")
-PY
-# Against the reference: how late each flash and each beep lies in the file, in real time
-# (the file's time plus the time it counts from, plus the real stops before it), and the
-# player's own flash to beep.
-[ -z "$reference" ] || python3 - "$(awk -v b="$base" -v s="$shift" 'BEGIN { printf "%.6f", b + s }')" "$t0" "$work/stops" "$work/seen" "$work/heard" \
-    <(flashes "$work/ref-picture") <(beeps "$work/ref-sound") <<'PY'
-import statistics, sys
-base, t0 = float(sys.argv[1]), float(sys.argv[2])
-stops = [line.split() for line in open(sys.argv[3])]
-spans = [(float(a[0]), float(b[0])) for a, b in zip(stops[0::2], stops[1::2]) if a[1] == "T"]
-seen, heard, ref_seen, ref_heard = ([float(v) for v in open(f)] for f in sys.argv[4:8])
-ref_seen, ref_heard = [t + t0 for t in ref_seen], [t + t0 for t in ref_heard]
-at, gone = [], 0.0
-for p0, p1 in spans:
-    at.append(p0 - base - gone)
-    gone += p1 - p0
-end = max(seen + heard)
+if not reference:
+    sys.exit()
+ref_seen, ref_heard = ([t + t0 for t in onsets] for onsets in reference)
 def spell(values):
     return f"{statistics.median(values):+4.0f} ({min(values):+.0f} .. {max(values):+.0f})" if values else "   -"
 def nearest(values, t):
     return min(values, key=lambda v: abs(v - t))
 def matched(onsets, reference):
-    # Each onset of the file with its span, its real time and the player's same onset.
-    for t in onsets:
-        k = sum(t > a for a in at)
-        if any(abs(t - a) < 0.3 for a in at):
-            continue
-        real = t + base + sum(p1 - p0 for p0, p1 in spans[:k])
+    # Each placed onset with the player's same onset.
+    for k, span, t, real in placed(onsets):
         r = nearest(reference, real)
         if abs(r - real) < 0.4:
-            yield ("last minute" if t > max(end - 60, at[-1] + 3 if at else 0) else f"after pause {k}" if k else "before the pauses"), t, real, r
+            yield span, t, real, r
 def by_span(rows):
     out = {}
     for span, value in rows:
