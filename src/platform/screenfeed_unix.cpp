@@ -286,15 +286,18 @@ ScreenFeed::Outcome ScreenFeed::startOnX(QObject *parent, const QString &display
     const QSize size = xScreenSize(m_x, number);
     m_width = size.width() & ~1;
     m_height = size.height() & ~1;
-    if (gstreamer.isEmpty() || m_width <= 0 || m_height <= 0) {
+    Outcome outcome = Outcome::Failed;
+    if (gstreamer.isEmpty() || m_width <= 0 || m_height <= 0)
         m_failure = QStringLiteral("the X display %1 could not be read.").arg(display);
-        return Outcome::Failed;
-    }
-    const Outcome outcome = startPipeline(parent, gstreamer, xSource(display), -1);
+    else
+        outcome = startPipeline(parent, gstreamer, xSource(display), -1);
     if (outcome == Outcome::Started) {
         m_watch = new QTimer(m_process);  // goes with it
         m_watch->setInterval(250);
         QObject::connect(m_watch, &QTimer::timeout, m_process, [this] { keepTheDesktop(); });
+    } else {
+        xcb_disconnect(m_x);  // nothing to watch: not held while the recording goes on without it
+        m_x = nullptr;
     }
     return outcome;
 }

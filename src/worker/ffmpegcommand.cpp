@@ -178,14 +178,15 @@ QString pictureFilter(const QString &crop, const QString &base, bool piped)
     // ld(3): the frame at which FFmpeg was seen stalled (-100: none), ld(4): when.
     // Then a steady rate from the first grab on: the file's picture starts there, not
     // with copies of it.
-    const double lag = 0.5 / kFramesPerSecond + kPipeLagS;
+    // How far each stamp lies after the screen it shows, and what a pause's cut leaves in.
+    const double lag = piped ? 0.5 / kFramesPerSecond + kPipeLagS : 0.0;
+    const double leftIn = piped ? lag : 1.0 / kFramesPerSecond;
     return QStringLiteral("[0:v]%1setpts='if(eq(N,0),st(3,-100));if(N*gt(RTCTIME-ld(0),%2),st(3,N)+st(4,RTCTIME/1e6));"
                           "if(lt(N-ld(3),%5)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-%6)+st(3,-100));"
                           "st(0,RTCTIME);st(2,T);(T-%4-ld(1)-%7)/TB',fps=%3[vout]")
             .arg(crop.isEmpty() ? QString() : crop + QLatin1Char(','), QLatin1String(kStallUs),
                  QString::number(kFramesPerSecond), base, QString::number(kScreenQueue + 8),
-                 QString::number(piped ? lag : 1.0 / kFramesPerSecond, 'f', 4),
-                 QString::number(piped ? lag : 0.0, 'f', 4));
+                 QString::number(leftIn, 'f', 4), QString::number(lag, 'f', 4));
 }
 
 } // namespace
