@@ -531,9 +531,10 @@ void ScreenFeed::pause(qint64 ffmpeg)
     // steady few milliseconds. GStreamer, stopped between two frames for longer than one,
     // grabs the moment it runs again; once that frame is written and FFmpeg has read all
     // of it (a frame half read when FFmpeg stops is read whole only after the pause,
-    // stamped as new), GStreamer stops for the pause. Only with a running FFmpeg: a
-    // stopped one reads nothing.
-    if (ffmpeg > 0 && m_pipeInode != 0) {
+    // stamped as new), GStreamer stops for the pause. Only with a running FFmpeg (a
+    // stopped one reads nothing), and on X: pipewiresrc has no frame to give until the
+    // screen changes or its keepalive passes, and FFmpeg would go on recording meanwhile.
+    if (m_x && ffmpeg > 0 && m_pipeInode != 0) {
         const qint64 frameBytes = qint64(m_width) * m_height * 4;
         waitUntil([pid] { return betweenFrames(pid); }, 2 * 1000 / kFramesPerSecond);
         if (::kill(pid, SIGSTOP) != 0)
