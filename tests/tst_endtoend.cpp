@@ -95,10 +95,15 @@ void TestEndToEnd::record()
         const qint64 pausedAt = wall.elapsed();
         recorded = pausedAt - paused;
         r.pauseRecording();
-        if (seconds > 1)  // a 1500 Hz tone on the speakers, only while paused
+        // A 1500 Hz tone on the speakers, only while paused. On X the pause takes hold
+        // once the screen feed's last frame is read, up to 50 ms after PAUSE: the tone
+        // starts 0.1 s after it.
+        if (seconds > 1) {
+            QTest::qWait(100);
             QProcess::startDetached("sox", {"-q", "-n", "-t", "pulseaudio", "speakers", "synth",
                                             QString::number(seconds - 1), "sine", "1500"});
-        QTest::qWait(qMax(seconds, 1) * 1000);
+        }
+        QTest::qWait(qMax(seconds, 1) * 1000 - (seconds > 1 ? 100 : 0));
         if (seconds == 0)
             break;
         r.resumeRecording();

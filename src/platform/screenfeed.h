@@ -55,10 +55,11 @@ public:
     // The GStreamer process, for the guardian and for its end; null before a start.
     QProcess *process() const { return m_process; }
 
-    // With FFmpeg's pause: GStreamer stops too, so that nothing shown during the
-    // pause waits in it to be written after. Resumed before FFmpeg is. On X a stop
-    // is kept only once the X server answers (see pause()).
-    void pause();
+    // Before FFmpeg's pause: GStreamer stops too, so that nothing shown during the
+    // pause waits in it to be written after; between frames, and returns once the
+    // running FFmpeg `ffmpeg` (a pid; 0: none) has read the last one. Resumed before
+    // FFmpeg is. On X a stop is kept only once the X server answers (see pause()).
+    void pause(qint64 ffmpeg);
     void resume();
 
     // Once FFmpeg has been told to stop: GStreamer ends its stream (FFmpeg needs no
@@ -85,6 +86,7 @@ private:
     QString m_session;          // the portal session's object path
     QProcess *m_process = nullptr;
     int m_readEnd = -1;
+    unsigned long long m_pipeInode = 0;  // the pipe, as FFmpeg's descriptors name it
     int m_width = 0;
     int m_height = 0;
     int m_originX = 0;

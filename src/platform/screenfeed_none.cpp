@@ -27,7 +27,7 @@ ScreenFeed::Outcome ScreenFeed::startOnX(QObject *parent, const QString &)
 
 void ScreenFeed::prepareFfmpeg(QProcess *) {}
 void ScreenFeed::ffmpegStarted() {}
-void ScreenFeed::pause() {}
+void ScreenFeed::pause(qint64) {}
 void ScreenFeed::resume() {}
 void ScreenFeed::endStream() {}
 void ScreenFeed::finish() {}

@@ -12,7 +12,10 @@
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QDebug>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QGuiApplication>
 #include <QPoint>
 #include <QProcess>
@@ -24,6 +27,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -418,18 +423,129 @@ void ScreenFeed::prepareFfmpeg(QProcess *ffmpeg)
     ffmpeg->setChildProcessModifier([readEnd] { ::fcntl(readEnd, F_SETFD, 0); });
 }
 
+namespace {
+
+// The system call thread `task` (a directory in /proc/<pid>/task) waits in, and its first
+// argument; nothing while it runs.
+std::optional<std::pair<long, long long>> waitingIn(const QString &task)
+{
+    QFile file(task + QStringLiteral("/syscall"));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QList<QByteArray> fields = file.readAll().simplified().split(' ');
+    bool isCall = false;
+    bool isArgument = false;
+    const long call = fields.value(0).toLong(&isCall);
+    const long long argument = fields.value(1).toLongLong(&isArgument, 0);
+    if (!isCall || !isArgument)
+        return std::nullopt;
+    return std::pair{call, argument};
+}
+
+QStringList tasks(qint64 pid)
+{
+    const QString dir = QStringLiteral("/proc/%1/task/").arg(pid);
+    QStringList out;
+    for (const QString &task : QDir(dir).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        out << dir + task;
+    return out;
+}
+
+// Whether GStreamer is between frames: its streaming threads (the source's, which grabs
+// and converts, and the writer's) all wait for the next one.
+bool betweenFrames(qint64 gstreamer)
+{
+    for (const QString &task : tasks(gstreamer)) {
+        QFile name(task + QStringLiteral("/comm"));
+        if (!name.open(QIODevice::ReadOnly) || !name.readAll().trimmed().endsWith(":src"))
+            continue;
+        const auto call = waitingIn(task);
+        if (!call || call->first != SYS_futex)
+            return false;
+    }
+    return true;
+}
+
+// How many bytes process `pid` has written so far (-1: unknown).
+qint64 written(qint64 pid)
+{
+    QFile io(QStringLiteral("/proc/%1/io").arg(pid));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("wchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+// Whether a thread of FFmpeg waits to read the pipe `inode`: it has read all there was.
+bool readerWaiting(qint64 ffmpeg, ino_t inode)
+{
+    const QByteArray pipe = "pipe:[" + QByteArray::number(quint64(inode)) + ']';
+    for (const QString &task : tasks(ffmpeg)) {
+        const auto call = waitingIn(task);
+        if (!call || call->first != SYS_read)
+            continue;
+        char target[64] = {};
+        const QByteArray link = QStringLiteral("/proc/%1/fd/%2").arg(ffmpeg).arg(call->second).toLocal8Bit();
+        if (::readlink(link.constData(), target, sizeof target - 1) > 0 && pipe == target)
+            return true;
+    }
+    return false;
+}
+
+// Looks every millisecond, up to `ms`, whether `ready`.
+template <typename Ready>
+bool waitUntil(Ready ready, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!ready()) {
+        if (clock.elapsed() >= ms)
+            return false;
+        ::usleep(1000);
+    }
+    return true;
+}
+
+} // namespace
+
 void ScreenFeed::ffmpegStarted()
 {
+    struct stat pipe = {};
+    if (m_readEnd >= 0 && ::fstat(m_readEnd, &pipe) == 0)
+        m_pipeInode = pipe.st_ino;
     if (m_readEnd >= 0)
         ::close(m_readEnd);
     m_readEnd = -1;
 }
 
-void ScreenFeed::pause()
+void ScreenFeed::pause(qint64 ffmpeg)
 {
     if (!m_process || m_paused)
         return;
     const pid_t pid = pid_t(m_process->processId());
+    // The last frame before the pause is grabbed as it comes, not up to a frame earlier:
+    // the picture's cut counts from that frame's time, and FFmpeg's stop follows it by a
+    // steady few milliseconds. GStreamer, stopped between two frames for longer than one,
+    // grabs the moment it runs again; once that frame is written and FFmpeg has read all
+    // of it (a frame half read when FFmpeg stops is read whole only after the pause,
+    // stamped as new), GStreamer stops for the pause. Only with a running FFmpeg (a
+    // stopped one reads nothing), and on X: pipewiresrc has no frame to give until the
+    // screen changes or its keepalive passes, and FFmpeg would go on recording meanwhile.
+    if (m_x && ffmpeg > 0 && m_pipeInode != 0) {
+        const qint64 frameBytes = qint64(m_width) * m_height * 4;
+        waitUntil([pid] { return betweenFrames(pid); }, 2 * 1000 / kFramesPerSecond);
+        if (::kill(pid, SIGSTOP) != 0)
+            return;
+        ::usleep((1000 / kFramesPerSecond + 5) * 1000);
+        const qint64 before = written(pid);
+        ::kill(pid, SIGCONT);
+        waitUntil([&] {
+            return written(pid) - before >= frameBytes && betweenFrames(pid) && readerWaiting(ffmpeg, m_pipeInode);
+        }, 3 * 1000 / kFramesPerSecond);
+    }
     // ximagesrc holds the X server (XGrabServer) while it grabs: stopped inside, it
     // would leave the whole desktop deaf, the window's RESUME too. So on X a stop
     // the server does not answer after is undone and tried again, a few times; then
@@ -466,7 +582,7 @@ void ScreenFeed::keepTheDesktop()
         return;
     qDebug() << "GStreamer held the X server in the pause: it runs again and is stopped anew.";
     letRun(cookie);
-    pause();
+    pause(0);
 }
 
 void ScreenFeed::resume()

@@ -161,14 +161,16 @@ QString cropFilter(int x, int y, int w, int h)
 QString pictureFilter(const QString &crop, const QString &base, bool piped)
 {
     // Each grab is stamped with the time it was read, so the first one after a pause is
-    // a whole pause later than the one before: that jump is taken out, but for the lag.
-    // Through the pipe, the last grab before the pause was read some half a frame before
-    // it and the first after the resume some 11 ms after it (GStreamer grabs the moment
-    // it runs again; 14 to 22 and 10 to 13 ms on average, 3 runs of 8 pauses on X), and
-    // any frame shows the screen as it was that long before FFmpeg read it (half a frame
-    // on average since the screen changed, and the way through the pipe): every stamp is
-    // moved back by it, or the picture came some 25 ms after the sound. The grabbers
-    // inside FFmpeg (Windows, and x11grab) keep a whole frame, as measured before.
+    // a whole pause later than the one before: that jump is taken out, but for what the
+    // two grabs' times leave in. Through the pipe the screen feed grabs the last frame
+    // as the pause comes, and GStreamer grabs the first the moment it runs again: what
+    // is left in is the way through the pipe (a steady 10 to 20 ms between the two reads
+    // and FFmpeg's stop and run, 8 pauses on X; with a frame's worth left in, the picture
+    // came some 17 ms later after each pause than the sound). Any frame shows the screen
+    // as it was some time before FFmpeg read it (half a frame on average since the screen
+    // changed, and the pipe): every stamp is moved back by that, or the picture came some
+    // 25 ms after the sound. The grabbers inside FFmpeg (Windows, and x11grab) keep a
+    // whole frame, as measured before.
     // Only a jump within a queue's length (and a few) of a stall of FFmpeg (the grabs
     // queued before the pause come first; FFmpeg may have been behind, after a long
     // pause) is a pause, not a slow grab.
@@ -180,7 +182,7 @@ QString pictureFilter(const QString &crop, const QString &base, bool piped)
     // with copies of it.
     // How far each stamp lies after the screen it shows, and what a pause's cut leaves in.
     const double lag = piped ? 0.5 / kFramesPerSecond + kPipeLagS : 0.0;
-    const double leftIn = piped ? lag : 1.0 / kFramesPerSecond;
+    const double leftIn = piped ? kPipeLagS : 1.0 / kFramesPerSecond;
     return QStringLiteral("[0:v]%1setpts='if(eq(N,0),st(3,-100));if(N*gt(RTCTIME-ld(0),%2),st(3,N)+st(4,RTCTIME/1e6));"
                           "if(lt(N-ld(3),%5)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-%6)+st(3,-100));"
                           "st(0,RTCTIME);st(2,T);(T-%4-ld(1)-%7)/TB',fps=%3[vout]")

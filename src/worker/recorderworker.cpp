@@ -191,9 +191,10 @@ void RecorderWorker::doPause()
     if (!m_process || m_process->state() != QProcess::Running)
         return;
     qDebug().noquote() << QStringLiteral("--- PAUSING (%1) ---").arg(Platform::suspendMechanism());
-    Platform::suspendProcess(m_process);
+    // The screen first, between two frames: FFmpeg reads the last one before it stops.
     if (m_feed)
-        m_feed->pause();
+        m_feed->pause(m_process->processId());
+    Platform::suspendProcess(m_process);
     m_pausedFor.start();
 }
 
