@@ -56,9 +56,10 @@ public:
     QProcess *process() const { return m_process; }
 
     // Before FFmpeg's pause: GStreamer stops too, so that nothing shown during the
-    // pause waits in it to be written after; between frames, and returns once the
-    // running FFmpeg `ffmpeg` (a pid; 0: none) has read the last one. Resumed before
-    // FFmpeg is. On X a stop is kept only once the X server answers (see pause()).
+    // pause waits in it to be written after. On X, with FFmpeg running (`ffmpeg`, a
+    // pid; 0: stopped), it first grabs a last frame and returns once FFmpeg has read it
+    // (some 50 ms). Resumed before FFmpeg is. On X a stop is kept only once the X
+    // server answers (see pause()).
     void pause(qint64 ffmpeg);
     void resume();
 

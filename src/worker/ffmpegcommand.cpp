@@ -156,17 +156,18 @@ QString cropFilter(int x, int y, int w, int h)
             .arg(QString::number(w), QString::number(h), QString::number(x), QString::number(y));
 }
 
-// The picture's times: "[0:v][crop,]setpts=...[vout]". `piped`: the grabs come through
-// the pipe, stamped as FFmpeg reads them.
-QString pictureFilter(const QString &crop, const QString &base, bool piped)
+// The picture's times: "[0:v][crop,]setpts=...[vout]", for the screen from `backend`.
+QString pictureFilter(const QString &crop, const QString &base, Platform::CaptureBackend backend)
 {
     // Each grab is stamped with the time it was read, so the first one after a pause is
     // a whole pause later than the one before: that jump is taken out, but for what the
-    // two grabs' times leave in. Through the pipe the screen feed grabs the last frame
-    // as the pause comes, and GStreamer grabs the first the moment it runs again: what
-    // is left in is the way through the pipe (a steady 10 to 20 ms between the two reads
-    // and FFmpeg's stop and run, 8 pauses on X; with a frame's worth left in, the picture
-    // came some 17 ms later after each pause than the sound). Any frame shows the screen
+    // two grabs' times leave in. On X through the pipe the screen feed grabs the last
+    // frame as the pause comes, and GStreamer grabs the first the moment it runs again:
+    // what is left in is the way through the pipe (a steady 10 to 20 ms between the two
+    // reads and FFmpeg's stop and run, 8 pauses; with a frame's worth left in, the picture
+    // came some 17 ms later after each pause than the sound). On Wayland the last grab
+    // comes a frame's time at random before the pause: half a frame more is left in
+    // (not measured there). Any frame shows the screen
     // as it was some time before FFmpeg read it (half a frame on average since the screen
     // changed, and the pipe): every stamp is moved back by that, or the picture came some
     // 25 ms after the sound. The grabbers inside FFmpeg (Windows, and x11grab) keep a
@@ -181,8 +182,9 @@ QString pictureFilter(const QString &crop, const QString &base, bool piped)
     // Then a steady rate from the first grab on: the file's picture starts there, not
     // with copies of it.
     // How far each stamp lies after the screen it shows, and what a pause's cut leaves in.
+    const bool piped = throughPipe(backend);
     const double lag = piped ? 0.5 / kFramesPerSecond + kPipeLagS : 0.0;
-    const double leftIn = piped ? kPipeLagS : 1.0 / kFramesPerSecond;
+    const double leftIn = backend == Platform::CaptureBackend::X11Feed ? kPipeLagS : piped ? lag : 1.0 / kFramesPerSecond;
     return QStringLiteral("[0:v]%1setpts='if(eq(N,0),st(3,-100));if(N*gt(RTCTIME-ld(0),%2),st(3,N)+st(4,RTCTIME/1e6));"
                           "if(lt(N-ld(3),%5)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-%6)+st(3,-100));"
                           "st(0,RTCTIME);st(2,T);(T-%4-ld(1)-%7)/TB',fps=%3[vout]")
@@ -230,7 +232,7 @@ QStringList arguments(const Order &order, Platform::CaptureBackend backend, cons
              << audioInput(backend, order.speakerDevice)
              << audioInput(backend, order.micDevice)
              << QStringLiteral("-filter_complex")
-             << pictureFilter(crop, base, throughPipe(backend)) + QLatin1Char(';') + audioMixFilter(1, order.speakerVolume, order.micVolume, base)
+             << pictureFilter(crop, base, backend) + QLatin1Char(';') + audioMixFilter(1, order.speakerVolume, order.micVolume, base)
              << QStringLiteral("-map") << QStringLiteral("[vout]")
              << QStringLiteral("-map") << QStringLiteral("[aout]");
         args << QStringLiteral("-fps_mode") << QStringLiteral("passthrough");
