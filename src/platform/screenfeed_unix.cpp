@@ -451,14 +451,23 @@ QStringList tasks(qint64 pid)
     return out;
 }
 
-// Whether GStreamer is between frames: its streaming threads (the source's, which grabs
-// and converts, and the writer's) all wait for the next one.
-bool betweenFrames(qint64 gstreamer)
+// GStreamer's streaming threads: the source's, which grabs and converts, and the writer's
+// (GStreamer names them "<element>:src").
+QStringList streamingThreads(qint64 gstreamer)
 {
+    QStringList out;
     for (const QString &task : tasks(gstreamer)) {
         QFile name(task + QStringLiteral("/comm"));
-        if (!name.open(QIODevice::ReadOnly) || !name.readAll().trimmed().endsWith(":src"))
-            continue;
+        if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed().endsWith(":src"))
+            out << task;
+    }
+    return out;
+}
+
+// Whether GStreamer is between frames: its streaming `threads` all wait for the next one.
+bool betweenFrames(const QStringList &threads)
+{
+    for (const QString &task : threads) {
         const auto call = waitingIn(task);
         if (!call || call->first != SYS_futex)
             return false;
@@ -536,14 +545,15 @@ void ScreenFeed::pause(qint64 ffmpeg)
     // screen changes or its keepalive passes, and FFmpeg would go on recording meanwhile.
     if (m_x && ffmpeg > 0 && m_pipeInode != 0) {
         const qint64 frameBytes = qint64(m_width) * m_height * 4;
-        waitUntil([pid] { return betweenFrames(pid); }, 2 * 1000 / kFramesPerSecond);
+        const QStringList threads = streamingThreads(pid);
+        waitUntil([&threads] { return betweenFrames(threads); }, 2 * 1000 / kFramesPerSecond);
         if (::kill(pid, SIGSTOP) != 0)
             return;
         ::usleep((1000 / kFramesPerSecond + 5) * 1000);
         const qint64 before = written(pid);
         ::kill(pid, SIGCONT);
         waitUntil([&] {
-            return written(pid) - before >= frameBytes && betweenFrames(pid) && readerWaiting(ffmpeg, m_pipeInode);
+            return written(pid) - before >= frameBytes && betweenFrames(threads) && readerWaiting(ffmpeg, m_pipeInode);
         }, 3 * 1000 / kFramesPerSecond);
     }
     // ximagesrc holds the X server (XGrabServer) while it grabs: stopped inside, it
