@@ -66,6 +66,13 @@ void TestPure::command_data()
            "[0:v]crop=w=min(800\\,iw-100):h=min(600\\,ih-50):x=100:y=50,setpts='…',fps=30[vout];" + sound.arg(1).arg("1.0").arg(2).arg("1.0")
            + video + "-y|" + file
         << FfmpegCommand::Screen{{}, 9, 1920, 1080, 1280, 0} << "1706709909.126";
+    // On X the file keeps each grab's time: no fps filter rounds it to a grid.
+    QTest::newRow("X11 through GStreamer")
+        << CaptureBackend::X11Feed << order("Full", 1.0, 1.0)
+        << "-nofind_stream_info|-thread_queue_size|32|-f|rawvideo|-use_wallclock_as_timestamps|1|-pixel_format|bgr0|-video_size|1280x720|"
+           "-framerate|1000|-i|/dev/fd/6|-thread_queue_size|1024|-f|pulse|-i|Stereo Mix (Realtek)|-thread_queue_size|1024|-f|pulse|-i|Microphone (USB \"2\")|-filter_complex|"
+           "[0:v]setpts='…'[vout];" + sound.arg(1).arg("1.0").arg(2).arg("1.0") + video + "-y|" + file
+        << FfmpegCommand::Screen{":7", 6, 1280, 720, 0, 0} << "1706709909.126";
 }
 
 void TestPure::command()

@@ -34,8 +34,8 @@ Variant variantForMode(const QString &mode);
 // What the screen input opens. The Windows grabber always opens "desktop".
 struct Screen {
     QString display;    // X11: the DISPLAY value
-    int pipe = -1;      // Wayland: the inherited descriptor the raw frames arrive on
-    int width = 0;      // Wayland: the frames' size
+    int pipe = -1;      // through GStreamer: the inherited descriptor the raw frames arrive on
+    int width = 0;      // through GStreamer: the frames' size
     int height = 0;
     int originX = 0;    // Wayland: where the recorded screen starts on the desktop;
     int originY = 0;    // an area is cut relative to it
