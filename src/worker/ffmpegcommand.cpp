@@ -177,24 +177,24 @@ QString pictureFilter(const QString &crop, const QString &base, Platform::Captur
     // pause) is a pause, not a slow grab.
     // A grab that comes late after the resume (its thread waiting for room in FFmpeg's
     // queue) is no later in the file than the resume itself: the cut ends there.
-    // ld(0): clock at the last frame, ld(1): time taken out, ld(2): last stamp,
-    // ld(3): the frame at which FFmpeg was seen stalled (-100: none), ld(4): when.
     // On X the file keeps each grab's own time: rounded to a steady rate's grid, the frames
     // moved against it at every pause's cut, by up to half a frame. Elsewhere (the portal
     // sends frames only when the screen changes) a steady rate from the first grab on: the
     // file's picture starts there, not with copies of it. A frame is never stamped within
     // 2 ms of the one before: the file's frames must follow one another.
+    // ld(0): clock at the last frame, ld(1): time taken out, ld(2): last stamp,
+    // ld(3): the frame at which FFmpeg was seen stalled (-100: none), ld(4): when,
     // ld(5): the last frame's time in the file.
-    // How far each stamp lies after the screen it shows, and what a pause's cut leaves in.
+    const bool onX = backend == Platform::CaptureBackend::X11Feed;
     const bool piped = throughPipe(backend);
+    // How far each stamp lies after the screen it shows, and what a pause's cut leaves in.
     const double lag = piped ? 0.5 / kFramesPerSecond + kPipeLagS : 0.0;
-    const double leftIn = backend == Platform::CaptureBackend::X11Feed ? kPipeLagS : piped ? lag : 1.0 / kFramesPerSecond;
-    const bool keepStamps = backend == Platform::CaptureBackend::X11Feed;
+    const double leftIn = onX ? kPipeLagS : piped ? lag : 1.0 / kFramesPerSecond;
     return QStringLiteral("[0:v]%1setpts='if(eq(N,0),st(3,-100));if(N*gt(RTCTIME-ld(0),%2),st(3,N)+st(4,RTCTIME/1e6));"
                           "if(lt(N-ld(3),%5)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-%6)+st(3,-100));"
                           "st(0,RTCTIME);st(2,T);st(5,max(T-%4-ld(1)-%7,if(N,ld(5)+0.002,-1e9)))/TB'%3[vout]")
             .arg(crop.isEmpty() ? QString() : crop + QLatin1Char(','), QLatin1String(kStallUs),
-                 keepStamps ? QString() : QStringLiteral(",fps=%1").arg(kFramesPerSecond), base,
+                 onX ? QString() : QStringLiteral(",fps=%1").arg(kFramesPerSecond), base,
                  QString::number(kScreenQueue + 8), QString::number(leftIn, 'f', 4), QString::number(lag, 'f', 4));
 }
 
