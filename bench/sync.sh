@@ -33,22 +33,23 @@ sleep 2
 # What the file is held against: the flash as X shows it (100 grabs a second) and the beep
 # as the sink plays it, each stamped with the wall clock as it is read, so that what the
 # player itself does is told apart from what the recording does. The sound in the server's
-# usual deliveries: smaller ones asked for here would be the recording's too. Not on
-# Wayland: XWayland's root window shows none of it.
-t0=$(date +%s); reference=""
-if [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    ffmpeg -v error -f x11grab -draw_mouse 0 -framerate 100 -video_size 160x240 -grab_x 960 -grab_y 0 -i "$DISPLAY" \
-        -f pulse -i speakers.monitor -copyts \
-        -map 0:v -vf "setpts=PTS-$t0/TB,$seen_filter=$work/ref-picture" -f null - \
-        -map 1:a -af "asetpts=PTS-$t0/TB,$heard_filter=$work/ref-sound" -f null - </dev/null 2>"$work/ref.log" &
-    reference=$!
-fi
+# usual deliveries: smaller ones asked for here would be the recording's too. On Wayland
+# XWayland's root window shows nothing: there the player's own X window is grabbed, as
+# XWayland has it before the compositor shows it.
+t0=$(date +%s)
+where=(-grab_x 960 -grab_y 0)
+[ -z "${WAYLAND_DISPLAY:-}" ] || where=(-window_id "$(xdotool search --class ffplay | head -1)" -grab_x 0 -grab_y 0)
+ffmpeg -v error -f x11grab -draw_mouse 0 -framerate 100 -video_size 160x240 "${where[@]}" -i "$DISPLAY" \
+    -f pulse -i speakers.monitor -copyts \
+    -map 0:v -vf "setpts=PTS-$t0/TB,$seen_filter=$work/ref-picture" -f null - \
+    -map 1:a -af "asetpts=PTS-$t0/TB,$heard_filter=$work/ref-sound" -f null - </dev/null 2>"$work/ref.log" &
+reference=$!
 "$exe" >"$work/app.log" 2>&1 &
 app=$!
 window=$(xdotool search --sync --onlyvisible --pid $app --name '^Caprello$' | head -1)
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 now() { date +%s.%N; }
-click 860 152; started=$(now)                   # START
+clicked=$(now); click 860 152; started=$(now)   # START, some time between the two
 # When FFmpeg really stops and runs again: its state in /proc, every half millisecond.
 for ((i = 0; i < 100; i++)); do ffmpeg_pid=$(pgrep -P $app -x ffmpeg || true); [ -n "$ffmpeg_pid" ] && break; sleep 0.05; done
 # The wall-clock time the file counts from, as the program gave it to FFmpeg.
@@ -87,6 +88,16 @@ file=$(ls "$work"/Desktop/ScreenRecordings/*.mp4)
 ffmpeg -v error -i "$file" -an -vf "crop=160:240:960:0,$seen_filter=-" -f null - | flashes >"$work/seen"
 ffmpeg -v error -i "$file" -vn -af "$heard_filter=-" -f null - | beeps >"$work/heard"
 duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$file")
+# The start in real time, from the moment xdotool was started to click START (an upper
+# bound: the click comes some time before it returns): FFmpeg's start (the time the file
+# counts from) and the file's first frame; and any still picture of 0.2 s or more in the
+# file's first 2 s.
+first=$(ffprobe -v error -select_streams v:0 -show_entries stream=start_time -of csv=p=0 "$file")
+still=$(ffmpeg -hide_banner -nostats -t 2 -i "$file" -an -vf freezedetect=n=-60dB:d=0.2 -f null - 2>&1 \
+    | awk '/freeze_start/ {s = $NF} /freeze_duration/ {printf " %.2f s from %.2f s,", $NF, s}')
+awk -v c="$clicked" -v x="$started" -v b="$base" -v s="$shift" -v f="$first" -v still="${still:- none}" 'BEGIN {
+    printf "START to FFmpeg'"'"'s start %.0f ms, to the file'"'"'s first frame %.0f ms (xdotool took %.0f ms); still in the first 2 s:%s\n",
+        (b - c) * 1000, (b + s + f - c) * 1000, (x - c) * 1000, still }'
 echo "$duration s recorded; flash to beep in ms (min .. max):"
 awk -v d="$duration" -v p="$pauses" -v at="$at" 'BEGIN { split(at, a, " ") } NR == FNR {h[n++] = $1; next}
     { best = 1e9; for (i = 0; i < n; i++) if ((h[i] - $1) ^ 2 < best ^ 2) best = h[i] - $1
