@@ -83,8 +83,9 @@ QString gain(double value)
 }
 
 // "[<first>:a]...volume=S[a_spk]; [<first+1>:a]...volume=M[a_mic]; ...amix...[aout]".
-// `base` is the input time the file's time counts from, in seconds.
-QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolume, const QString &base)
+// `base` is the input time the file's time counts from, in seconds. `dropMuted`: the
+// muted silence of a pause is dropped (where the sound server mutes FFmpeg's streams).
+QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolume, const QString &base, bool dropMuted)
 {
     // Each input's time is a count of its samples from its first packet's stamp, held
     // to the wall clock that stamps the picture: a sound device's clock runs a little
@@ -123,6 +124,8 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
     // (stills of 0.2-0.37 s). A frame that starts over a second before the latest one
     // (packets are far shorter) lies wholly before what came earlier and would come out
     // unchanged: aeval skips it (never one without a time).
+    // Windows has no mute, so no muted silence: the ffmpeg.exe shipped there is built
+    // without aeval, astats, ametadata and asetnsamples, and would refuse the graph.
     const QString dropSilence = QStringLiteral(
             "astats=metadata=1:reset=1:measure_perchannel=none:measure_overall=Peak_level,"
             "ametadata=mode=select:key=lavfi.astats.Overall.Peak_level:value=-1000:function=greater");
@@ -134,11 +137,14 @@ QString audioMixFilter(int firstAudioInput, double speakerVolume, double micVolu
             "aresample=async=100:min_hard_comp=1:flags=res,"
             "asetpts='st(3,RTCTIME/1e6-(PTS+NB_SAMPLES)/SR);if(N*gt(RTCTIME-ld(0),%2),"
             "st(1,max(ld(1),(RTCTIME/1e6-ld(7))*SR-ld(2))),st(7,if(N,min(ld(7),ld(3)),ld(3))));"
-            "st(0,RTCTIME);st(2,PTS+NB_SAMPLES-ld(1));PTS-ld(1)',"
-            "aeval='if(lt(t,ld(0)-0.0001),val(ch),st(0,t)*0+val(ch)+1e-9)':c=same:enable='not(lt(t,ld(0)-1))+0*st(0,max(t,ld(0)))',"
-            "asetnsamples=n=4800:p=0,%3,asetnsamples=n=120:p=0,%3,"
+            "st(0,RTCTIME);st(2,PTS+NB_SAMPLES-ld(1));PTS-ld(1)',%3"
             "asetpts='st(1,max(PTS,ld(2)));st(2,ld(1)+NB_SAMPLES);ld(1)',"
-            "aresample=async=1:min_hard_comp=0:first_pts=0,").arg(base, QLatin1String(kStallUs), dropSilence);
+            "aresample=async=1:min_hard_comp=0:first_pts=0,")
+            .arg(base, QLatin1String(kStallUs),
+                 dropMuted ? QStringLiteral("aeval='if(lt(t,ld(0)-0.0001),val(ch),st(0,t)*0+val(ch)+1e-9)':c=same:"
+                                            "enable='not(lt(t,ld(0)-1))+0*st(0,max(t,ld(0)))',"
+                                            "asetnsamples=n=4800:p=0,%1,asetnsamples=n=120:p=0,%1,").arg(dropSilence)
+                           : QString());
     return QStringLiteral("[%1:a]%2volume=%3[a_spk]; [%4:a]%2volume=%5[a_mic]; "
                           "[a_spk][a_mic]amix=inputs=2:duration=longest[aout]")
             .arg(QString::number(firstAudioInput), chain, gain(speakerVolume),
@@ -185,10 +191,12 @@ QString pictureFilter(const QString &crop, const QString &base, Platform::Captur
     // A grab that comes late after the resume (its thread waiting for room in FFmpeg's
     // queue) is no later in the file than the resume itself: the cut ends there.
     // On X the file keeps each grab's own time: rounded to a steady rate's grid, the frames
-    // moved against it at every pause's cut, by up to half a frame. Elsewhere (the portal
-    // sends frames only when the screen changes) a steady rate from the first grab on: the
-    // file's picture starts there, not with copies of it. A frame is never stamped within
-    // 2 ms of the one before: the file's frames must follow one another.
+    // moved against it at every pause's cut, by up to half a frame. So does Windows, where
+    // gdigrab grabs at a steady rate of its own (and the ffmpeg.exe shipped there has no
+    // fps filter). Elsewhere (the portal sends frames only when the screen changes) a
+    // steady rate from the first grab on: the file's picture starts there, not with copies
+    // of it. A frame is never stamped within 2 ms of the one before: the file's frames
+    // must follow one another.
     // ld(0): clock at the last frame, ld(1): time taken out, ld(2): last stamp,
     // ld(3): the frame at which FFmpeg was seen stalled (-100: none), ld(4): when,
     // ld(5): the last frame's time in the file.
@@ -202,7 +210,7 @@ QString pictureFilter(const QString &crop, const QString &base, Platform::Captur
                           "if(lt(N-ld(3),%5)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-%6)+st(3,-100));"
                           "st(0,RTCTIME);st(2,T);st(5,max(T-%4-ld(1)-%7,if(N,ld(5)+0.002,-1e9)))/TB'%3[vout]")
             .arg(crop.isEmpty() ? QString() : crop + QLatin1Char(','), QLatin1String(kStallUs),
-                 onX ? QString() : QStringLiteral(",fps=%1").arg(kFramesPerSecond), base,
+                 onX || backend == Platform::CaptureBackend::GdiDirectShow ? QString() : QStringLiteral(",fps=%1").arg(kFramesPerSecond), base,
                  QString::number(kScreenQueue + 8), QString::number(leftIn, 'f', 4), QString::number(lag, 'f', 4));
 }
 
@@ -229,12 +237,14 @@ QStringList arguments(const Order &order, Platform::CaptureBackend backend, cons
     QStringList args;
     if (wallClock)
         args << QStringLiteral("-nofind_stream_info");
+    // Where the sound server mutes a paused FFmpeg's streams (not on Windows).
+    const bool muted = backend != Platform::CaptureBackend::GdiDirectShow;
 
     if (variant == Variant::AudioOnly) {
         args << audioInput(backend, order.speakerDevice)
              << audioInput(backend, order.micDevice)
              << QStringLiteral("-filter_complex")
-             << audioMixFilter(0, order.speakerVolume, order.micVolume, base)
+             << audioMixFilter(0, order.speakerVolume, order.micVolume, base, muted)
              << QStringLiteral("-c:a") << QStringLiteral("libmp3lame")
              << QStringLiteral("-q:a") << QStringLiteral("2")
              << QStringLiteral("-map") << QStringLiteral("[aout]");
@@ -245,7 +255,7 @@ QStringList arguments(const Order &order, Platform::CaptureBackend backend, cons
              << audioInput(backend, order.speakerDevice)
              << audioInput(backend, order.micDevice)
              << QStringLiteral("-filter_complex")
-             << pictureFilter(crop, base, backend) + QLatin1Char(';') + audioMixFilter(1, order.speakerVolume, order.micVolume, base)
+             << pictureFilter(crop, base, backend) + QLatin1Char(';') + audioMixFilter(1, order.speakerVolume, order.micVolume, base, muted)
              << QStringLiteral("-map") << QStringLiteral("[vout]")
              << QStringLiteral("-map") << QStringLiteral("[aout]");
         args << QStringLiteral("-fps_mode") << QStringLiteral("passthrough");

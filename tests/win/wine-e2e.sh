@@ -40,6 +40,7 @@ probed="$(ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,w
 check "the shipped ffmpeg.exe records the Wine desktop with gdigrab: $probed (want h264 1280 720 ~3 s)" \
     awk -v p="$probed" 'BEGIN { split(p, f, " "); exit !(f[1] == "h264" && f[2] == 1280 && f[3] == 720 && f[4] > 2.5 && f[4] < 3.5) }'
 
+cp "$dir/ffmpeg.exe" "$tmp/shipped-ffmpeg.exe"
 x86_64-w64-mingw32-gcc -static -O1 -Wall -Wextra -Werror -std=c11 -o "$dir/ffmpeg.exe" \
     "$repo_root/tests/win/standin_ffmpeg.c" -lshell32 || exit 1
 recordings="$HOME/Desktop/ScreenRecordings"
@@ -98,6 +99,16 @@ check "STOP sends q and FFmpeg finishes" wait_for 15 stopped_by q
 check "the recording is in ScreenRecordings on the Desktop" wait_for 10 recordings_made 1
 check "the gallery lists it" wait_for 10 gallery_row
 shot 4-stopped
+# The shipped ffmpeg.exe runs the command START gave, with tones in place of Wine's stub
+# DirectShow inputs: it must know every filter of it, and its file must play with sound.
+mapfile -t real < <(awk 'NR == 1 { next } $0 == "dshow" { for (i = 0; i < 4; i++) getline
+    print "lavfi"; print "-re"; print "-i"; print "sine=frequency=440"; next } { print }' "$tmp/args.txt")
+unset 'real[-1]'   # the recording's path
+timeout 60 wine "$tmp/shipped-ffmpeg.exe" -loglevel error "${real[@]}" -t 4 "$(winepath -w "$tmp/real.mp4" | tr -d '\r')" </dev/null
+probed="$(ffprobe -v error -show_entries stream=codec_name:format=duration -of default=nw=1:nk=1 "$tmp/real.mp4" 2>/dev/null | paste -sd ' ')"
+loudest="$(ffmpeg -hide_banner -i "$tmp/real.mp4" -vn -af volumedetect -f null - 2>&1 | sed -n 's/.*max_volume: \(.*\) dB/\1/p')"
+check "the shipped ffmpeg.exe records with the program's own command: $probed, sound up to ${loudest:-?} dB (want h264 aac ~4 s, sound)" \
+    awk -v p="$probed" -v l="${loudest:--999}" 'BEGIN { split(p, f, " "); exit !(f[1] == "h264" && f[2] == "aac" && f[3] > 3.5 && f[3] < 4.5 && l > -40) }'
 
 click 860 152   # START
 wait_for 15 moves_on
