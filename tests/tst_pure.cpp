@@ -53,11 +53,12 @@ void TestPure::command_data()
                           "-f|dshow|-audio_buffer_size|50|-i|audio=Microphone (USB \"2\")|-filter_complex|[0:v]";
     const QString video = "|-map|[vout]|-map|[aout]|-fps_mode|passthrough|-c:v|libx264|-preset|ultrafast|-crf|28|-c:a|aac|-b:a|192k|-pix_fmt|yuv420p|"
         "-movflags|+frag_keyframe+empty_moov+default_base_moof+delay_moov|-frag_duration|1000000|-flush_packets|1|";
+    const QString winVideo = QString(video).replace("passthrough|", "passthrough|-enc_time_base:v|1:1000|");
     QTest::newRow("Full") << win << order("Full", 1.0, 1.0) << "-thread_queue_size|32|-f|gdigrab|-i|desktop|" + dshow + "setpts='…'[vout];"
-        + winSound.arg("1.0", "1.0") + video + "-y|" + file << x11 << "0";
+        + winSound.arg("1.0", "1.0") + winVideo + "-y|" + file << x11 << "0";
     QTest::newRow("Custom Area, German gains") << win << order("Custom Area", 0.5, 1.5, {100, 50, 800, 600})
         << "-thread_queue_size|32|-f|gdigrab|-i|desktop|" + dshow + "crop=w=min(800\\,iw-100):h=min(600\\,ih-50):x=100:y=50,setpts='…'[vout];"
-        + winSound.arg("0.5", "1.5") + video + "-y|" + file << x11 << "0";
+        + winSound.arg("0.5", "1.5") + winVideo + "-y|" + file << x11 << "0";
     QTest::newRow("Linux MP3 only") << lin << order("MP3 only", 2.0, 0.0)
         << "-nofind_stream_info|-thread_queue_size|1024|-f|pulse|-i|Stereo Mix (Realtek)|-thread_queue_size|1024|-f|pulse|-i|Microphone (USB \"2\")|-filter_complex|"
            + sound.arg(0).arg("2.0").arg(1).arg("0.0") + "|-c:a|libmp3lame|-q:a|2|-map|[aout]|-y|" + file << x11 << "1706709909.126";

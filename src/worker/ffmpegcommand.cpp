@@ -259,6 +259,11 @@ QStringList arguments(const Order &order, Platform::CaptureBackend backend, cons
              << QStringLiteral("-map") << QStringLiteral("[vout]")
              << QStringLiteral("-map") << QStringLiteral("[aout]");
         args << QStringLiteral("-fps_mode") << QStringLiteral("passthrough");
+        // gdigrab's rate (29.97) would be the encoder's unit of time: each frame rounded to
+        // it, a pause's cut (no whole number of frames) lost, and the grabs that catch up
+        // after a pause squeezed together. In milliseconds, each grab keeps its time.
+        if (backend == Platform::CaptureBackend::GdiDirectShow)
+            args << QStringLiteral("-enc_time_base:v") << QStringLiteral("1:1000");
         args << QStringLiteral("-c:v") << QStringLiteral("libx264")
              << QStringLiteral("-preset") << QStringLiteral("ultrafast")
              << QStringLiteral("-crf") << QStringLiteral("28")
