@@ -1,4 +1,4 @@
-// caprello_bench {start|stop|cpu|fidelity|gallery-list|gallery-frames} [--quick]
+// caprello_bench {start|stop|cpu|fidelity|gallery-list|gallery-frames|windows-command} [--quick]
 // Benchmarks 1 to 5 (see bench/README.md): the program's own classes run in this process
 // as src/app/application.cpp runs them, next to the same work done without them. Prints
 // one table, the program's log on the error output; exit code 0 when every goal is met,
@@ -518,17 +518,31 @@ int benchGalleryFrames()
     return table.print();
 }
 
+// What the program gives FFmpeg on Windows for "Full", one argument a line, for
+// bench/wine-pause.sh: the picture's part of it runs under Wine.
+int printWindowsCommand()
+{
+    FfmpegCommand::Order order;
+    order.fileName = "rec.mp4";
+    order.micDevice = "Microphone";
+    order.speakerDevice = "Stereo Mix";
+    order.mode = "Full";
+    for (const QString &argument : FfmpegCommand::arguments(order, Platform::CaptureBackend::GdiDirectShow, {}))
+        std::printf("%s\n", qPrintable(argument));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     const std::map<QByteArray, int (*)()> benches = {{"start", benchStart}, {"stop", [] { return benchRecordings(true); }},
             {"cpu", benchCpu}, {"fidelity", [] { return benchRecordings(false); }}, {"gallery-list", benchGalleryList},
-            {"gallery-frames", benchGalleryFrames}};
+            {"gallery-frames", benchGalleryFrames}, {"windows-command", printWindowsCommand}};
     const QByteArray name = argc > 1 ? argv[1] : "";
     quick = argc == 3 && qstrcmp(argv[2], "--quick") == 0;
     if (!benches.count(name) || argc != 2 + quick) {
-        std::fprintf(stderr, "usage: %s {start|stop|cpu|fidelity|gallery-list|gallery-frames} [--quick]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s {start|stop|cpu|fidelity|gallery-list|gallery-frames|windows-command} [--quick]\n", argv[0]);
         return 2;
     }
     // The program's start (src/app/application.cpp); the window benchmark needs its GUI set-up.
