@@ -43,8 +43,7 @@ while i < len(a):
 print("\n".join(out[:-1]))')
 [ ${#args[@]} -gt 10 ] || { echo "no Windows command from $bench" >&2; exit 1; }
 file="$work/rec.mp4"
-seen_filter="signalstats,metadata=print:key=lavfi.signalstats.YAVG:file"
-flashes() { awk -F'[:= ]+' '/pts_time/ {t = $NF} /YAVG/ {if ($NF >= 200 && !on) print t; on = $NF >= 200}' "$@"; }
+source "$root/bench/onsets.sh"
 ffplay -loglevel error -nostats -left 960 -top 0 -x 320 -y 240 -noborder -an -f lavfi \
     "testsrc2=s=320x240:r=30,drawbox=w=160:c=white:t=fill:enable='lt(mod(t\,1)\,0.1)'" &
 sleep 2
@@ -83,20 +82,25 @@ seen = [float(v) for v in open(sys.argv[6])]
 stopped = sum(b - a for a, b in spans)
 print(f"FFmpeg's launch (wine) to the file's first frame {1000 * (base - launched):.0f} ms; still in the first 2 s:{still}")
 print(f"{duration:.2f} s recorded; from its first frame to Ctrl+C, less {stopped:.2f} s paused: {quit - base - stopped:.2f} s")
-at, gone = [], 0.0
+at, before = [], [0.0]  # each pause's place in the file, and the real time stopped before it
 for a, b in spans:
-    at.append(a - base - gone)
-    gone += b - a
+    at.append(a - base - before[-1])
+    before.append(before[-1] + b - a)
+def segment(t):
+    return sum(t > a for a in at)
+# The flashes in real time, by segment; those within 0.3 s of a pause are left out.
 out = [[] for _ in range(len(spans) + 1)]
 for t in seen:
     if all(abs(t - a) > 0.3 for a in at):
-        k = sum(t > a for a in at)
-        out[k].append(t + base + sum(b - a for a, b in spans[:k]))
-first = statistics.median(r % 1 for r in out[0])
-# A cut that took out e too much moves the beat in the file e earlier.
-phase = [-statistics.median(((r - first + 0.5) % 1) - 0.5 for r in rs) * 1000 if rs else float("nan") for rs in out]
-spread = [1000 * (max(v) - min(v)) if v else 0 for v in (
-    [((r - first + 0.5) % 1) for r in rs] for rs in out)]
+        out[segment(t)].append((t, t + base + before[segment(t)]))
+first = statistics.median(r % 1 for t, r in out[0])
+def offsets(rows):
+    # How far each flash lies from the first segment's place on the one-second beat.
+    return [((r - first + 0.5) % 1) - 0.5 for t, r in rows]
+def shown(rows):
+    # A cut that took out e too much moves the beat in the file e earlier: -e.
+    v = offsets(rows)
+    return (-1000 * statistics.median(v), 1000 * (max(v) - min(v))) if v else (float("nan"), 0)
 # The same, finer but only within a frame: gdigrab grabs on one beat of 1001/30000 s from
 # its start, through the pauses, so every frame's real time (once gdigrab has caught up
 # after a pause, 0.6 s) keeps one phase on that beat if the cuts are right.
@@ -104,18 +108,15 @@ beat = 1001 / 30000
 frames = [float(v) for v in open(sys.argv[8])]
 def on_beat(k):
     lo, hi = (at[k - 1] + 0.6 if k else 0.5), (at[k] - 0.1 if k < len(at) else 1e9)
-    rs = [(t + base + sum(b - a for a, b in spans[:k]) - base) % beat for t in frames if lo < t < hi]
-    return statistics.median(rs) if rs else float("nan")
-beat0 = on_beat(0)
-fine = [-1000 * (((on_beat(k) - beat0 + beat / 2) % beat) - beat / 2) for k in range(len(spans) + 1)]
+    return statistics.median((t + before[k]) % beat for t in frames if lo < t < hi)
+fine = [-1000 * (((on_beat(k) - on_beat(0) + beat / 2) % beat) - beat / 2) for k in range(len(spans) + 1)]
 print("each pause: how long FFmpeg was stopped; how much more than that the picture lost, by then (ms),")
 print("from the flashes (their spread) and on gdigrab's beat (within half a frame, 17 ms)")
-print(f"  before    : {'':6s}   picture {phase[0]:+5.0f}   spread {spread[0]:3.0f}")
+print("  before    : {:6s}   picture {:+5.0f}   spread {:3.0f}".format("", *shown(out[0])))
 for k, (a, b) in enumerate(spans, 1):
-    print(f"  pause {k:2d}: {1000 * (b - a):6.0f}   picture {phase[k]:+5.0f}   spread {spread[k]:3.0f}   on the beat {fine[k]:+4.0f}")
+    print("  pause {:2d}: {:6.0f}   picture {:+5.0f}   spread {:3.0f}   on the beat {:+4.0f}".format(k, 1000 * (b - a), *shown(out[k]), fine[k]))
 # A long recording's last minute on its own: how the picture keeps time.
-last = [r for r, t in zip(out[-1], [t for t in seen if all(abs(t - a) > 0.3 for a in at) and sum(t > a for a in at) == len(spans)]) if t > duration - 60]
+last = [(t, r) for t, r in out[-1] if t > duration - 60]
 if duration > 120 and last:
-    rel = [((r - first + 0.5) % 1) for r in last]
-    print(f"  last minute       picture {-(statistics.median(rel) - 0.5) * 1000:+5.0f}   spread {1000 * (max(rel) - min(rel)):3.0f}")
+    print("  last minute       picture {:+5.0f}   spread {:3.0f}".format(*shown(last)))
 PY

@@ -201,6 +201,7 @@ QString pictureFilter(const QString &crop, const QString &base, Platform::Captur
     // ld(3): the frame at which FFmpeg was seen stalled (-100: none), ld(4): when,
     // ld(5): the last frame's time in the file.
     const bool onX = backend == Platform::CaptureBackend::X11Feed;
+    const bool grabTimes = onX || backend == Platform::CaptureBackend::GdiDirectShow;  // no fps
     const bool piped = throughPipe(backend);
     // How far each stamp lies after the screen it shows, and what a pause's cut leaves in.
     const double lag = piped ? 0.5 / kFramesPerSecond + kPipeLagS : 0.0;
@@ -210,7 +211,7 @@ QString pictureFilter(const QString &crop, const QString &base, Platform::Captur
                           "if(lt(N-ld(3),%5)*gt(T-ld(2),0.4),st(1,ld(1)+min(T,ld(4))-ld(2)-%6)+st(3,-100));"
                           "st(0,RTCTIME);st(2,T);st(5,max(T-%4-ld(1)-%7,if(N,ld(5)+0.002,-1e9)))/TB'%3[vout]")
             .arg(crop.isEmpty() ? QString() : crop + QLatin1Char(','), QLatin1String(kStallUs),
-                 onX || backend == Platform::CaptureBackend::GdiDirectShow ? QString() : QStringLiteral(",fps=%1").arg(kFramesPerSecond), base,
+                 grabTimes ? QString() : QStringLiteral(",fps=%1").arg(kFramesPerSecond), base,
                  QString::number(kScreenQueue + 8), QString::number(leftIn, 'f', 4), QString::number(lag, 'f', 4));
 }
 
